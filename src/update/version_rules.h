@@ -1,0 +1,18 @@
+// Version strings: full-stop separated decimal numbers, compared over their first four.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+using VersionNumbers = std::vector<std::int32_t>;
+
+// Appends one number per non-empty token (parsed like wcstol, saturating at 32 bits);
+// true when the list is non-empty afterwards.
+bool SplitVersion(const wchar_t* text, wchar_t separator, VersionNumbers& numbers);
+// Exactly four numbers.
+bool IsValidVersion(const wchar_t* text);
+// First four numbers of a lexicographically greater than those of b; a number
+// missing from a list counts as 0.
+bool IsNewerVersion(const VersionNumbers& a, const VersionNumbers& b);
+// 1 when a is newer than b, 0 when equal or older, -1 when a holds no number.
+int CompareVersion(const wchar_t* a, const wchar_t* b);
