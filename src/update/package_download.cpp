@@ -1,0 +1,84 @@
+#include "update/package_download.h"
+
+#include "build_settings.h"
+#include "log/update_log.h"
+#include "update/host_messages.h"
+#include "update/http_download.h"
+#include "update/installer_launch.h"
+#include "update/package_location.h"
+#include "update/update_decision.h"
+#include "update/update_driver.h"
+
+#include <windows.h>
+#include <shlwapi.h>
+
+#include <cstdlib>
+#include <cwchar>
+
+namespace {
+
+constexpr wchar_t kManifestUrl[] = VELMAR_UPDATE_BASE_URL L"version.ini";
+
+}  // namespace
+
+std::wstring CreateDownloadDirectory()
+{
+    std::srand(::GetTickCount());
+    const int number = std::rand();
+    wchar_t folder[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, folder);
+    wchar_t numberText[MAX_PATH] = {};
+    std::swprintf(numberText, MAX_PATH, L"%d", number);
+    std::wstring path = std::wstring(folder) + numberText;
+    // An existing folder of that name is simply used.
+    ::CreateDirectoryW(path.c_str(), nullptr);
+    return path;
+}
+
+void DownloadAndInstallUpdate()
+{
+    wchar_t tempDir[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, tempDir);
+    wchar_t szManifestFile[MAX_PATH] = {};
+    ::GetTempFileNameW(tempDir, L"ov", ::GetTickCount(), szManifestFile);
+    if (!DownloadUrlToFile(kManifestUrl, szManifestFile)) {
+        return;
+    }
+
+    wchar_t szNewestUrl[kUrlBufferChars] = {};
+    wchar_t szDownUrl[kUrlBufferChars] = {};
+    int bFullPackage = 0;
+    if (DecideUpdate(szManifestFile, szDownUrl, bFullPackage, szNewestUrl) == 0) {
+        g_nUpdateResult = 1;
+        return;
+    }
+    if (bFullPackage != 0) {
+        std::wmemset(szDownUrl, 0, kUrlBufferChars);
+        std::wcsncpy(szDownUrl, szNewestUrl, kUrlBufferChars - 1);
+    }
+
+    const std::wstring downUrl(szDownUrl);
+    std::wstring fileName;
+    if (!FileNameFromUrl(downUrl, fileName) || !IsPlainFileName(fileName) || !HasHttpScheme(downUrl)) {
+        g_nUpdateResult = 3;
+        return;
+    }
+    const std::wstring packagePath = JoinPackagePath(CreateDownloadDirectory(), fileName, MAX_PATH);
+    if (packagePath.empty()) {
+        g_nUpdateResult = 3;
+        return;
+    }
+    wchar_t szPackageFile[MAX_PATH] = {};
+    std::wcsncpy(szPackageFile, packagePath.c_str(), MAX_PATH - 1);
+    if (::PathFileExistsW(szPackageFile)) {
+        ::DeleteFileW(szPackageFile);
+    }
+    g_updateLog.Stream() << L"szDownUrl:" << szDownUrl << szPackageFile;
+    if (!DownloadUrlToFile(szDownUrl, szPackageFile)) {
+        g_nUpdateResult = 3;
+        return;
+    }
+    NotifyInstalling();
+    const int installed = bFullPackage != 0 ? RunFullInstaller(szPackageFile) : RunPatchArchiveFile(szPackageFile);
+    g_nUpdateResult = installed != 0 ? 1 : 3;
+}

@@ -1,0 +1,11 @@
+// The working core of an update cycle: manifest, decision, package, installer.
+#pragma once
+
+#include <string>
+
+// Leaves the outcome in g_nUpdateResult (unchanged when the manifest download fails).
+void DownloadAndInstallUpdate();
+
+// A new folder under the user's temporary directory named by a random number
+// from 0 to 32767; returned without a trailing backslash.
+std::wstring CreateDownloadDirectory();

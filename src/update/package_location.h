@@ -1,0 +1,19 @@
+// Where a downloaded package may go: checks on the package URL and its file name,
+// so a manifest can never make the updater write outside its fresh folder.
+#pragma once
+
+#include <string>
+
+// True for URLs whose scheme is http or https (any letter case) followed by "://".
+bool HasHttpScheme(const std::wstring& url);
+
+// Everything after the last slash of the URL; false when the URL holds no slash.
+bool FileNameFromUrl(const std::wstring& url, std::wstring& fileName);
+
+// A name that stays inside its folder: not empty, not "." or "..", and without
+// \ / : * ? " < > | or control characters.
+bool IsPlainFileName(const std::wstring& fileName);
+
+// Folder + "\" + name when it fits a path buffer of `bufferChars` characters
+// (terminator included); empty otherwise.
+std::wstring JoinPackagePath(const std::wstring& folder, const std::wstring& fileName, std::size_t bufferChars);
