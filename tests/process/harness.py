@@ -52,16 +52,18 @@ class RunResult:
         self.stdout = stdout
 
 
-def run_exact(command_line, timeout=60, env=None):
+def run_exact(command_line, timeout=60, env=None, win_env=None):
     """Starts a program with exactly this command line (through the launch tool);
-    returns its exit code and process id."""
+    returns its exit code and process id. win_env is set in the Windows
+    environment of the program itself (TEMP, say, which Wine does not take from Unix)."""
     fd, line_file = tempfile.mkstemp(prefix="cmdline-", suffix=".txt", dir=TEMP_DIR)
     with os.fdopen(fd, "wb") as f:
         f.write(command_line.encode("utf-8"))
     try:
         full_env = dict(os.environ)
         full_env.update(env or {})
-        proc = wine([tool("launch.exe"), win_path(line_file)], timeout=timeout, env=full_env)
+        assignments = ["%s=%s" % item for item in (win_env or {}).items()]
+        proc = wine([tool("launch.exe"), win_path(line_file)] + assignments, timeout=timeout, env=full_env)
     finally:
         os.unlink(line_file)
     out = proc.stdout.decode("utf-8", "replace")
@@ -85,8 +87,8 @@ class Installation:
     def command_line(self, tail):
         return '"%s" %s' % (win_path(self.exe), tail) if tail else '"%s"' % win_path(self.exe)
 
-    def run(self, tail, timeout=60, env=None):
-        return run_exact(self.command_line(tail), timeout=timeout, env=env)
+    def run(self, tail, timeout=60, env=None, win_env=None):
+        return run_exact(self.command_line(tail), timeout=timeout, env=env, win_env=win_env)
 
     def log_folder(self):
         return os.path.join(self.dir, "updatelog")

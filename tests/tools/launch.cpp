@@ -1,7 +1,8 @@
 // Test tool: starts a program with an exact command line, which Wine's own
 // argument handling cannot give. The line comes UTF-8 encoded from the file
-// named by the first argument; prints the child's process id, waits for it and
-// exits with its exit code (or 255 when it cannot be started).
+// named by the first argument; further NAME=VALUE arguments are set in the
+// child's environment. Prints the child's process id, waits for it and exits
+// with its exit code (or 255 when it cannot be started).
 #include <windows.h>
 
 #include <cstdio>
@@ -27,6 +28,14 @@ int wmain(int argc, wchar_t** argv)
     const int chars = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
     std::vector<wchar_t> commandLine(static_cast<std::size_t>(chars) + 1, L'\0');
     ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), commandLine.data(), chars);
+
+    for (int i = 2; i < argc; ++i) {
+        std::wstring assignment(argv[i]);
+        const std::size_t equals = assignment.find(L'=');
+        if (equals != std::wstring::npos) {
+            ::SetEnvironmentVariableW(assignment.substr(0, equals).c_str(), assignment.c_str() + equals + 1);
+        }
+    }
 
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;

@@ -1,0 +1,262 @@
+"""Benchmarks VelmarUpdate.exe against curl and a trivial Win32 program, side by
+side in one run on the same loopback servers, and writes docs/benchmarks.md."""
+import datetime
+import http.server
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import threading
+import time
+import urllib.parse
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "tests", "process"))
+sys.path.insert(0, HERE)
+import harness  # noqa: E402
+import host  # noqa: E402
+from update_server import UpdateServer  # noqa: E402
+
+MIB = 1024 * 1024
+UPLOAD_SIZES = [1, 64, 512]
+DOWNLOAD_SIZE = 512
+NOT_DUE_RUNS = 21
+ERROR_LOG_URL = os.environ.get("VELMAR_ERROR_LOG_URL", "http://127.0.0.1:18742/index.php?do=adderrorlog")
+UPDATE_BASE_URL = os.environ.get("VELMAR_UPDATE_BASE_URL", "http://127.0.0.1:18741/update/")
+TARGETS = {"upload": 1.5, "download": 1.5, "memory": 2.2, "not_due": 1.3, "exe_bytes": MIB}
+
+
+class SinkHandler(http.server.BaseHTTPRequestHandler):
+    """Reads a POST body to its end, throws it away and answers 200."""
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, fmt, *args):
+        pass
+
+    def do_POST(self):
+        remaining = int(self.headers.get("Content-Length", "0"))
+        while remaining > 0:
+            chunk = self.rfile.read(min(remaining, MIB))
+            if not chunk:
+                break
+            remaining -= len(chunk)
+        self.server.received.append(int(self.headers.get("Content-Length", "0")))
+        body = b"stored\n"
+        self.send_response(200)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+
+
+def start_sink(port):
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", port), SinkHandler)
+    server.daemon_threads = True
+    server.received = []
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return server
+
+
+def make_file(path, size_mib):
+    block = os.urandom(MIB)
+    with open(path, "wb") as f:
+        for _ in range(size_mib):
+            f.write(block)
+
+
+def run_wine_measured(args, env=None):
+    """Runs a Windows program in the foreground; returns (seconds, exit code, peak RSS bytes)."""
+    full_env = dict(os.environ, VELMAR_WINE_DIRECT="1", **(env or {}))
+    started = time.perf_counter()
+    proc = subprocess.Popen([harness.WINE_RUN] + args, env=full_env, stdin=subprocess.DEVNULL,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    peak = 0
+    status = "/proc/%d/status" % proc.pid
+    while proc.poll() is None:
+        try:
+            with open(status) as f:
+                for line in f:
+                    if line.startswith("VmHWM:"):
+                        peak = max(peak, int(line.split()[1]) * 1024)
+        except OSError:
+            pass
+        time.sleep(0.005)
+    return time.perf_counter() - started, proc.returncode, peak
+
+
+def run_timed(args):
+    started = time.perf_counter()
+    code = subprocess.run(args, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                          stderr=subprocess.DEVNULL).returncode
+    return time.perf_counter() - started, code
+
+
+def bench_upload(work):
+    port = urllib.parse.urlsplit(ERROR_LOG_URL).port
+    sink = start_sink(port)
+    rows = []
+    try:
+        for size in UPLOAD_SIZES:
+            dump = os.path.join(work, "dump-%dm.dmp" % size)
+            make_file(dump, size)
+            ours, theirs, peaks = [], [], []
+            for _ in range(3):
+                seconds, code, peak = run_wine_measured(
+                    [harness.UPDATER, "/u:" + harness.win_path(dump), "/v:1.0.0.5", "/os:bench"])
+                if code != 1:
+                    raise SystemExit("upload of %d MiB failed with exit code %d" % (size, code))
+                ours.append(seconds)
+                peaks.append(peak)
+                seconds, code = run_timed(["curl", "-sS", "-o", "/dev/null", "--noproxy", "*",
+                                           "-F", "name=Orvanta Velmar", "-F", "os=bench", "-F", "version1=1.0.0.5",
+                                           "-F", "dump_file=@%s" % dump, ERROR_LOG_URL])
+                if code != 0:
+                    raise SystemExit("curl upload failed")
+                theirs.append(seconds)
+            os.unlink(dump)
+            rows.append({"size": size, "ours": statistics.median(ours), "curl": statistics.median(theirs),
+                         "peak": max(peaks)})
+            print("upload %4d MiB: ours %.3f s, curl %.3f s, peak %.0f MiB" %
+                  (size, rows[-1]["ours"], rows[-1]["curl"], rows[-1]["peak"] / MIB), flush=True)
+    finally:
+        sink.shutdown()
+        sink.server_close()
+    return rows
+
+
+def bench_download(work):
+    root = os.path.join(work, "server")
+    os.makedirs(os.path.join(root, "update", "1.0.0.5-1.0.0.9"))
+    with open(os.path.join(root, "update", "version.ini"), "w") as f:
+        f.write("[main]\r\nversion=1.0.0.9\r\nminiver=1.0.0.0\r\n")
+    package = os.path.join(root, "update", "1.0.0.5-1.0.0.9", "velmar.diff")
+    make_file(package, DOWNLOAD_SIZE)
+    server = UpdateServer(root, urllib.parse.urlsplit(UPDATE_BASE_URL).port).start()
+    app = harness.Installation(folder_name="bench-app")
+    shutil.copy2(os.path.join(harness.BUILD_DIR, "fake_installer.exe"), os.path.join(app.dir, "setup.exe"))
+    url = UPDATE_BASE_URL + "1.0.0.5-1.0.0.9/velmar.diff"
+    temp_before = set(os.listdir(harness.TEMP_DIR))
+    ours, theirs = [], []
+    try:
+        for _ in range(3):
+            harness.reg_delete_key()
+            seconds, code, _ = run_wine_measured([app.exe, "/v:1.0.0.5"])
+            ours.append(seconds)
+            target = os.path.join(work, "curl-package")
+            seconds, code = run_timed(["curl", "-sS", "--noproxy", "*", "-o", target, url])
+            theirs.append(seconds)
+            os.unlink(target)
+            for name in set(os.listdir(harness.TEMP_DIR)) - temp_before:
+                path = os.path.join(harness.TEMP_DIR, name)
+                shutil.rmtree(path, ignore_errors=True) if os.path.isdir(path) else os.unlink(path)
+        fetched = [p for p in server.requested_paths() if p.endswith("velmar.diff")]
+        if len(fetched) < 6:
+            raise SystemExit("the update cycle did not download the package")
+    finally:
+        server.stop()
+        app.remove()
+        shutil.rmtree(root, ignore_errors=True)
+    row = {"size": DOWNLOAD_SIZE, "ours": statistics.median(ours), "curl": statistics.median(theirs)}
+    print("download %d MiB: ours %.3f s, curl %.3f s" % (DOWNLOAD_SIZE, row["ours"], row["curl"]), flush=True)
+    return row
+
+
+def bench_not_due():
+    window = host.HostWindow().start()
+    trivial = os.path.join(harness.BUILD_DIR, "trivial.exe")
+    ours, theirs = [], []
+    try:
+        harness.reg_set_last_check(int(time.time()))
+        for _ in range(NOT_DUE_RUNS):
+            ours.append(run_wine_measured([harness.UPDATER, "/w:%d" % window.hwnd, "/j:1", "/v:1.0.0.5"])[0])
+            theirs.append(run_wine_measured([trivial])[0])
+        texts = window.texts()
+        if texts[:2] != ["OnCheckingForUpdate", "OnComplete;1;"]:
+            raise SystemExit("the not-due cycle sent %r" % texts[:2])
+    finally:
+        window.stop()
+        harness.reg_delete_key()
+    row = {"ours": statistics.median(ours), "trivial": statistics.median(theirs)}
+    print("not-due cycle: ours %.4f s, trivial %.4f s (median of %d)" % (row["ours"], row["trivial"], NOT_DUE_RUNS),
+          flush=True)
+    return row
+
+
+def verdict(value, target):
+    return "met" if value <= target else "missed by %.0f%%" % ((value / target - 1) * 100)
+
+
+def machine_line():
+    model = "unknown CPU"
+    with open("/proc/cpuinfo") as f:
+        for line in f:
+            if line.startswith("model name"):
+                model = line.split(":", 1)[1].strip()
+                break
+    with open("/proc/meminfo") as f:
+        mem_kib = int(f.readline().split()[1])
+    wine = subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip()
+    return "%d cores, %s, %.0f GiB RAM, %s" % (os.cpu_count(), model, mem_kib / 1024 / 1024, wine)
+
+
+def write_report(path, uploads, download, not_due, exe_bytes):
+    commit = subprocess.run(["git", "-C", harness.SOURCE_DIR, "rev-parse", "--short", "HEAD"],
+                            capture_output=True, text=True).stdout.strip()
+    lines = [
+        "# Benchmarks",
+        "",
+        "Made by `scripts/bench` on %s, commit %s." % (datetime.date.today().isoformat(), commit or "?"),
+        "Machine: %s." % machine_line(),
+        "Everything runs on loopback; VelmarUpdate.exe runs under Wine, curl natively. Times are medians.",
+        "",
+        "| Measure | VelmarUpdate | Reference | Ratio | Target | Result |",
+        "|---|---|---|---|---|---|",
+    ]
+    for row in uploads:
+        ratio = row["ours"] / row["curl"]
+        lines.append("| crash upload, %d MiB dump | %.3f s | curl -F %.3f s | %.2f× | ≤ %.1f× | %s |" % (
+            row["size"], row["ours"], row["curl"], ratio, TARGETS["upload"], verdict(ratio, TARGETS["upload"])))
+    for row in uploads:
+        multiple = row["peak"] / (row["size"] * MIB)
+        lines.append("| upload peak memory (VmHWM), %d MiB dump | %.0f MiB | dump %d MiB | %.2f× | ≤ %.1f× | %s |" % (
+            row["size"], row["peak"] / MIB, row["size"], multiple, TARGETS["memory"],
+            verdict(multiple, TARGETS["memory"])))
+    ratio = download["ours"] / download["curl"]
+    lines.append("| package download, %d MiB, whole update cycle | %.3f s | curl -o %.3f s | %.2f× | ≤ %.1f× | %s |" % (
+        download["size"], download["ours"], download["curl"], ratio, TARGETS["download"],
+        verdict(ratio, TARGETS["download"])))
+    ratio = not_due["ours"] / not_due["trivial"]
+    lines.append("| not-due update cycle, %d runs | %.1f ms | trivial.exe %.1f ms | %.2f× | ≤ %.1f× | %s |" % (
+        NOT_DUE_RUNS, not_due["ours"] * 1000, not_due["trivial"] * 1000, ratio, TARGETS["not_due"],
+        verdict(ratio, TARGETS["not_due"])))
+    lines.append("| size of VelmarUpdate.exe | %d bytes | | | ≤ 1 MiB | %s |" % (
+        exe_bytes, verdict(exe_bytes, TARGETS["exe_bytes"])))
+    lines.append("")
+    notes_path = os.path.join(harness.SOURCE_DIR, "docs", "benchmark-notes.md")
+    if os.path.exists(notes_path):
+        with open(notes_path) as f:
+            lines.append(f.read().rstrip())
+        lines.append("")
+    with open(path, "w") as f:
+        f.write("\n".join(lines))
+    print("wrote", path)
+
+
+def main():
+    subprocess.run([harness.WINE_RUN, "--init"], check=True)
+    work = os.path.join(harness.DRIVE_C, "velmar-bench")
+    shutil.rmtree(work, ignore_errors=True)
+    os.makedirs(work)
+    try:
+        uploads = bench_upload(work)
+        download = bench_download(work)
+        not_due = bench_not_due()
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+    write_report(os.path.join(harness.SOURCE_DIR, "docs", "benchmarks.md"), uploads, download, not_due,
+                 os.path.getsize(harness.UPDATER))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
