@@ -162,7 +162,8 @@ def bench_download(work):
 
 
 def bench_not_due():
-    window = host.HostWindow().start()
+    window = host.HostWindow()
+    window.start()
     trivial = os.path.join(harness.BUILD_DIR, "trivial.exe")
     ours, theirs = [], []
     try:

@@ -2,6 +2,28 @@
 // time stamp LastTimeCheck under HKCU\Software\Orvanta Velmar\Velmar.
 #pragma once
 
+#include <windows.h>
+
+#include <cstdint>
+
 bool IsInternetConnected();
 int IsUpdateCheckDue();
 void SaveLastCheckTime();
+
+// The machine-facing calls behind the three functions above. Tests put in their
+// own to run without network, clock or registry; the program uses the real ones.
+struct CheckScheduleCalls {
+    // InternetGetConnectedState: FALSE when the query fails; flags set to 0 before.
+    BOOL (*getConnectedState)(DWORD* flags);
+    // Seconds since 1970-01-01 UTC, 64 bits.
+    std::int64_t (*currentTime)();
+    // SHGetValueW of LastTimeCheck: an ERROR_ code; type and size as it reports them.
+    LONG (*readLastCheck)(DWORD* type, void* data, DWORD* size);
+    // SHSetValueW of LastTimeCheck as REG_DWORD, creating the key.
+    void (*writeLastCheck)(DWORD value);
+};
+
+// The calls on the real machine.
+CheckScheduleCalls RealCheckScheduleCalls();
+// Replaces the calls until the next use; RealCheckScheduleCalls() restores them.
+void SetCheckScheduleCalls(const CheckScheduleCalls& calls);

@@ -8,9 +8,10 @@ import time
 import unittest
 import urllib.parse
 
+import sys
+
 import harness
 import host
-import sys
 
 sys.path.insert(0, os.path.join(harness.SOURCE_DIR, "tools"))
 from update_server import Fault, UpdateServer  # noqa: E402
@@ -71,7 +72,8 @@ class UpdateCycleTest(unittest.TestCase):
         shutil.copy2(FAKE_INSTALLER, os.path.join(self.app.dir, "setup.exe"))
         self.record = os.path.join(self.app.dir, "installer-record.txt")
         self.temp_before = set(os.listdir(harness.TEMP_DIR))
-        self.host = host.HostWindow().start()
+        self.host = host.HostWindow()
+        self.host.start()
 
     def tearDown(self):
         self.host.stop()

@@ -1,0 +1,76 @@
+#include "update/check_schedule.h"
+
+#include <shlwapi.h>
+#include <wininet.h>
+
+#include <ctime>
+
+namespace {
+
+constexpr wchar_t kScheduleKey[] = L"Software\\Orvanta Velmar\\Velmar";
+constexpr wchar_t kLastCheckValue[] = L"LastTimeCheck";
+constexpr std::int64_t kCheckIntervalSeconds = 86400;
+
+BOOL RealGetConnectedState(DWORD* flags) { return ::InternetGetConnectedState(flags, 0); }
+
+std::int64_t RealCurrentTime() { return static_cast<std::int64_t>(::_time64(nullptr)); }
+
+LONG RealReadLastCheck(DWORD* type, void* data, DWORD* size)
+{
+    return static_cast<LONG>(::SHGetValueW(HKEY_CURRENT_USER, kScheduleKey, kLastCheckValue, type, data, size));
+}
+
+void RealWriteLastCheck(DWORD value)
+{
+    // A failed write keeps the older stamp; the schedule then goes by that.
+    ::SHSetValueW(HKEY_CURRENT_USER, kScheduleKey, kLastCheckValue, REG_DWORD, &value, sizeof value);
+}
+
+constexpr CheckScheduleCalls kRealCalls = {&RealGetConnectedState, &RealCurrentTime, &RealReadLastCheck,
+                                           &RealWriteLastCheck};
+CheckScheduleCalls g_calls = kRealCalls;  // constant-initialised: usable before main
+
+}  // namespace
+
+CheckScheduleCalls RealCheckScheduleCalls() { return kRealCalls; }
+
+void SetCheckScheduleCalls(const CheckScheduleCalls& calls) { g_calls = calls; }
+
+bool IsInternetConnected()
+{
+    DWORD flags = 0;
+    if (!g_calls.getConnectedState(&flags)) {
+        return false;
+    }
+    if ((flags & INTERNET_CONNECTION_OFFLINE) != 0) {
+        return false;
+    }
+    return (flags & (INTERNET_CONNECTION_MODEM | INTERNET_CONNECTION_LAN | INTERNET_CONNECTION_PROXY)) != 0;
+}
+
+int IsUpdateCheckDue()
+{
+    if (!IsInternetConnected()) {
+        return 0;
+    }
+    const std::int64_t now = g_calls.currentTime();
+
+    DWORD stored = 0;
+    DWORD type = REG_NONE;
+    DWORD size = sizeof stored;
+    // Anything but a 4-byte REG_DWORD counts as never checked. Wine's SHGetValueW
+    // "succeeds" on a short REG_SZ or REG_BINARY, so the type and size decide.
+    const LONG status = g_calls.readLastCheck(&type, &stored, &size);
+    const bool readable = status == ERROR_SUCCESS && type == REG_DWORD && size == sizeof stored;
+    const std::int64_t last = readable ? static_cast<std::int64_t>(stored) : 0;  // zero-extended
+
+    const std::int64_t diff = now - last;
+    return (diff < 0 || diff > kCheckIntervalSeconds) ? 1 : 0;
+}
+
+void SaveLastCheckTime()
+{
+    // The low 32 bits: the stamp holds until the year 2106.
+    const std::int64_t now = g_calls.currentTime();
+    g_calls.writeLastCheck(static_cast<DWORD>(static_cast<std::uint64_t>(now) & 0xFFFFFFFFu));
+}

@@ -1,0 +1,207 @@
+// host_monitor: stands in for the browser's host window. Owns a message-only
+// window, records every WM_COPYDATA it receives and optionally prints it.
+//
+//   host_monitor.exe [--ready FILE] [--record FILE] [--print] [--seconds N] [--stop-file FILE]
+//
+// --ready      written once the window exists: its handle in decimal (pass it as "/w:")
+// --record     one line appended and written through per message:
+//              <wParam as signed 64-bit> <dwData> <cbData> <cbData bytes as hex>
+// --print      also prints "<time> <wParam> <text>" per message to stdout (UTF-8)
+// --seconds    exits after N seconds (default 300, 0 for never), a safety net for tests
+// --stop-file  exits soon after this file appears (polled every 50 ms)
+#include <windows.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <string>
+
+namespace {
+
+constexpr UINT_PTR kStopPollTimer = 1;
+constexpr UINT_PTR kDeadlineTimer = 2;
+
+struct Options {
+    std::wstring readyFile;
+    std::wstring recordFile;
+    std::wstring stopFile;
+    bool print = false;
+    unsigned seconds = 300;
+};
+
+Options g_options;
+HANDLE g_record = INVALID_HANDLE_VALUE;
+
+std::string ToUtf8(const std::wstring& text)
+{
+    if (text.empty()) {
+        return std::string();
+    }
+    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                            nullptr, nullptr);
+    std::string utf8(static_cast<std::size_t>(bytes), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &utf8[0], bytes, nullptr, nullptr);
+    return utf8;
+}
+
+bool WriteAll(HANDLE file, const std::string& bytes)
+{
+    std::size_t offset = 0;
+    while (offset < bytes.size()) {
+        DWORD written = 0;
+        if (!::WriteFile(file, bytes.data() + offset, static_cast<DWORD>(bytes.size() - offset), &written, nullptr) ||
+            written == 0) {
+            return false;
+        }
+        offset += written;
+    }
+    return true;
+}
+
+// Written under a temporary name and renamed, so a reader never sees half a handle.
+bool WriteReadyFile(const std::wstring& path, HWND window)
+{
+    const std::wstring temporary = path + L".part";
+    HANDLE file = ::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    char text[32] = {};
+    std::snprintf(text, sizeof text, "%lld", static_cast<long long>(reinterpret_cast<INT_PTR>(window)));
+    const bool written = WriteAll(file, text);
+    ::CloseHandle(file);
+    return written && ::MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+void Record(WPARAM wParam, const COPYDATASTRUCT& data)
+{
+    const long long param = static_cast<long long>(static_cast<INT_PTR>(wParam));
+    const unsigned char* bytes = static_cast<const unsigned char*>(data.lpData);
+    const DWORD byteCount = bytes != nullptr ? data.cbData : 0;
+
+    if (g_record != INVALID_HANDLE_VALUE) {
+        char head[96] = {};
+        std::snprintf(head, sizeof head, "%lld %llu %lu ", param, static_cast<unsigned long long>(data.dwData),
+                      static_cast<unsigned long>(data.cbData));
+        std::string line(head);
+        static const char kHex[] = "0123456789abcdef";
+        for (DWORD i = 0; i < byteCount; ++i) {
+            line += kHex[bytes[i] >> 4];
+            line += kHex[bytes[i] & 0x0F];
+        }
+        line += '\n';
+        WriteAll(g_record, line);
+    }
+
+    if (g_options.print) {
+        std::wstring text;
+        for (DWORD i = 0; i + 1 < byteCount; i += 2) {
+            const wchar_t unit = static_cast<wchar_t>(bytes[i] | (bytes[i + 1] << 8));
+            if (unit == L'\0') {
+                break;
+            }
+            text += unit;
+        }
+        SYSTEMTIME now = {};
+        ::GetLocalTime(&now);
+        std::printf("%02u:%02u:%02u.%03u %lld %s\n", now.wHour, now.wMinute, now.wSecond, now.wMilliseconds, param,
+                    ToUtf8(text).c_str());
+        std::fflush(stdout);
+    }
+}
+
+LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_COPYDATA:
+        if (lParam != 0) {
+            Record(wParam, *reinterpret_cast<const COPYDATASTRUCT*>(lParam));
+        }
+        return TRUE;
+    case WM_TIMER:
+        if (wParam == kDeadlineTimer ||
+            (wParam == kStopPollTimer && ::GetFileAttributesW(g_options.stopFile.c_str()) != INVALID_FILE_ATTRIBUTES)) {
+            ::PostQuitMessage(0);
+        }
+        return 0;
+    default:
+        return ::DefWindowProcW(window, message, wParam, lParam);
+    }
+}
+
+bool ParseOptions(int argc, wchar_t** argv, Options& options)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::wstring name = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (name == L"--print") {
+            options.print = true;
+        } else if (name == L"--ready" && hasValue) {
+            options.readyFile = argv[++i];
+        } else if (name == L"--record" && hasValue) {
+            options.recordFile = argv[++i];
+        } else if (name == L"--stop-file" && hasValue) {
+            options.stopFile = argv[++i];
+        } else if (name == L"--seconds" && hasValue) {
+            options.seconds = static_cast<unsigned>(std::wcstoul(argv[++i], nullptr, 10));
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    if (!ParseOptions(argc, argv, g_options)) {
+        std::fprintf(stderr,
+                     "usage: host_monitor [--ready FILE] [--record FILE] [--print] [--seconds N] [--stop-file FILE]\n");
+        return 2;
+    }
+    if (!g_options.recordFile.empty()) {
+        g_record = ::CreateFileW(g_options.recordFile.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (g_record == INVALID_HANDLE_VALUE) {
+            std::fprintf(stderr, "host_monitor: cannot open the record file (%lu)\n", ::GetLastError());
+            return 3;
+        }
+    }
+
+    WNDCLASSEXW windowClass = {};
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.lpfnWndProc = &HostWindowProc;
+    windowClass.hInstance = ::GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"VelmarHostMonitor";
+    if (::RegisterClassExW(&windowClass) == 0) {
+        return 4;
+    }
+    HWND window = ::CreateWindowExW(0, windowClass.lpszClassName, L"Velmar host monitor", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                    nullptr, windowClass.hInstance, nullptr);
+    if (window == nullptr) {
+        return 5;
+    }
+    if (g_options.seconds != 0) {
+        ::SetTimer(window, kDeadlineTimer, g_options.seconds * 1000u, nullptr);
+    }
+    if (!g_options.stopFile.empty()) {
+        ::SetTimer(window, kStopPollTimer, 50, nullptr);
+    }
+    if (g_options.print) {
+        std::printf("host window %lld\n", static_cast<long long>(reinterpret_cast<INT_PTR>(window)));
+        std::fflush(stdout);
+    }
+    if (!g_options.readyFile.empty() && !WriteReadyFile(g_options.readyFile, window)) {
+        return 6;
+    }
+
+    MSG message = {};
+    while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+        ::DispatchMessageW(&message);
+    }
+    ::DestroyWindow(window);
+    if (g_record != INVALID_HANDLE_VALUE) {
+        ::CloseHandle(g_record);
+    }
+    return 0;
+}
