@@ -78,9 +78,17 @@ class UpdateCycleTest(unittest.TestCase):
     def tearDown(self):
         self.host.stop()
         self.app.remove()
+        self.clean_temp()
+
+    def clean_temp(self):
+        """Removes what the runs left in the temporary folder (the host's own folder excepted)."""
         for name in set(os.listdir(harness.TEMP_DIR)) - self.temp_before:
             path = os.path.join(harness.TEMP_DIR, name)
-            shutil.rmtree(path, ignore_errors=True) if os.path.isdir(path) else os.unlink(path)
+            if os.path.isdir(path):
+                if not name.startswith("host-"):
+                    shutil.rmtree(path, ignore_errors=True)
+            else:
+                os.unlink(path)
 
     # -- helpers -------------------------------------------------------------
 
@@ -101,8 +109,10 @@ class UpdateCycleTest(unittest.TestCase):
         self.serve("update/%s-%s/velmar.diff" % (installed, new), data)
         return "%s%s-%s/velmar.diff" % (UPDATE_PATH, installed, new)
 
-    def run_cycle(self, tail, installer_exit=0, win_env=None, app=None):
+    def run_cycle(self, tail, installer_exit=0, win_env=None, app=None, due=True):
         app = app or self.app
+        if due:
+            harness.reg_delete_key()
         line = "/w:%d /j:7 %s" % (self.host.hwnd, tail)
         env = {"VELMAR_FAKE_INSTALLER_RECORD": harness.win_path(self.record),
                "VELMAR_FAKE_INSTALLER_EXIT": str(installer_exit)}
@@ -137,7 +147,7 @@ class UpdateCycleTest(unittest.TestCase):
         stamp = int(time.time()) - 3600
         harness.reg_set_last_check(stamp)
         self.manifest()
-        self.run_cycle("/v:1.0.0.5")
+        self.run_cycle("/v:1.0.0.5", due=False)
         self.assertEqual([CHECKING, complete(1)], self.texts())
         self.assertEqual(stamp, harness.reg_query_last_check())
         self.assertEqual([], self.server.requested_paths())
@@ -146,7 +156,6 @@ class UpdateCycleTest(unittest.TestCase):
     def test_manifest_download_failed(self):
         for fault in (Fault(404, b"no such file"), Fault(200, b"[main]\r\nversion=1.0.0.9", cut_short_by=50)):
             with self.subTest(status=fault.status):
-                harness.reg_delete_key()
                 self.host.clear()
                 self.server.faults[UPDATE_PATH + "version.ini"] = fault
                 before = int(time.time())
@@ -196,6 +205,7 @@ class UpdateCycleTest(unittest.TestCase):
         for exit_code, result in ((0, 1), (1, 3)):
             with self.subTest(exit_code=exit_code):
                 self.host.clear()
+                self.clean_temp()
                 self.manifest()
                 self.serve_patch()
                 before = int(time.time())
@@ -215,6 +225,7 @@ class UpdateCycleTest(unittest.TestCase):
         for exit_code, result in ((0, 1), (5, 3)):
             with self.subTest(exit_code=exit_code):
                 self.host.clear()
+                self.clean_temp()
                 self.manifest(version="1.0.0.4", miniver="1.0.0.6", newest=SERVER_ROOT_URL + "/full/VelmarSetup.exe")
                 self.run_cycle("/v:1.0.0.5 /installpath:C:\\windows", installer_exit=exit_code)
                 self.assertEqual([CHECKING, INSTALLING, complete(result)], self.texts())
