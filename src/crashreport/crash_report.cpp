@@ -1,4 +1,35 @@
 #include "crashreport/crash_report.h"
 
-// PLACEHOLDER: the upload is not built yet; every crash report fails with 0.
-int UploadCrashDump(const wchar_t* /*commandLine*/, const wchar_t* /*dumpPath*/) { return 0; }
+#include "app/switches.h"
+#include "build_settings.h"
+#include "net/http_upload.h"
+
+#include <new>
+#include <string>
+
+const wchar_t* const g_pszErrorLogUrl = VELMAR_ERROR_LOG_URL;
+
+int UploadCrashDump(const wchar_t* commandLine, const wchar_t* dumpPath)
+{
+    try {
+        wchar_t szVersion[kSwitchBufferChars] = {};
+        wchar_t szOs[kSwitchBufferChars] = {};
+        // An absent switch leaves its buffer empty and the field is sent empty.
+        GetSwitchValue(commandLine, L"/v:", szVersion, kSwitchDeclaredSize);
+        GetSwitchValue(commandLine, L"/os:", szOs, kSwitchDeclaredSize);
+
+        FormFields fields;
+        fields[L"name"] = L"Orvanta Velmar";
+        fields[L"version1"] = szVersion;
+        fields[L"os"] = szOs;
+
+        std::wstring response;
+        int status = 0;
+        const bool uploaded = PostMultipartForm(g_pszErrorLogUrl, fields, dumpPath, L"dump_file", std::nullopt,
+                                                &response, &status);
+        return uploaded ? 1 : 0;
+    } catch (const std::bad_alloc&) {
+        // A dump too large for memory is a failed upload, not a crash of the reporter.
+        return 0;
+    }
+}

@@ -1,0 +1,153 @@
+#include "net/multipart_form.h"
+
+#include "app/handle_owner.h"
+#include "net/utf8_text.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cwchar>
+
+namespace {
+
+constexpr wchar_t kBoundaryDashes[] = L"---------------------------";
+constexpr std::size_t kBoundaryBufferChars = 44;
+
+// ReadFile takes a DWORD count; large pieces keep the number of calls small.
+constexpr DWORD kReadPieceBytes = 64u << 20;
+
+void AppendDelimiter(const std::string& boundary, std::string& out)
+{
+    out += "--";
+    out += boundary;
+    out += "\r\n";
+}
+
+}  // namespace
+
+bool FieldNameLess::operator()(const std::wstring& left, const std::wstring& right) const
+{
+    return std::lexicographical_compare(left.begin(), left.end(), right.begin(), right.end(),
+                                        [](wchar_t a, wchar_t b) {
+                                            return static_cast<std::uint16_t>(a) < static_cast<std::uint16_t>(b);
+                                        });
+}
+
+bool FitsOneRequest(std::uint64_t bodyBytes) { return bodyBytes <= kMaxRequestBodyBytes; }
+
+bool ValidateFieldNames(const FormFields& fields)
+{
+    for (const auto& field : fields) {
+        const std::wstring& name = field.first;
+        if (name.empty()) {
+            return false;
+        }
+        for (const wchar_t c : name) {
+            const auto unit = static_cast<std::uint16_t>(c);
+            if (unit < 0x20 || unit == 0x22 || unit > 0x7F) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+std::wstring FormatBoundary(unsigned int first, unsigned int second)
+{
+    wchar_t buffer[kBoundaryBufferChars] = {};
+    std::swprintf(buffer, kBoundaryBufferChars, L"%ls%08X%08X", kBoundaryDashes, first, second);
+    buffer[kBoundaryBufferChars - 1] = L'\0';
+    return buffer;
+}
+
+std::wstring MakeBoundary()
+{
+    // Two statements: the draws must happen in a fixed order.
+    const unsigned int first = static_cast<unsigned int>(std::rand());
+    const unsigned int second = static_cast<unsigned int>(std::rand());
+    return FormatBoundary(first, second);
+}
+
+std::wstring MakeContentTypeHeader(const std::wstring& boundary)
+{
+    return L"Content-Type: multipart/form-data; boundary=" + boundary;
+}
+
+void ReadWholeFile(const std::wstring& path, std::vector<char>& bytes, std::uint64_t maxBytes)
+{
+    bytes.clear();
+    HandleOwner file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file.Valid()) {
+        return;
+    }
+    LARGE_INTEGER size = {};
+    if (!::GetFileSizeEx(file.Get(), &size) || size.QuadPart <= 0 ||
+        static_cast<std::uint64_t>(size.QuadPart) > maxBytes ||
+        static_cast<std::uint64_t>(size.QuadPart) > bytes.max_size()) {
+        return;
+    }
+    bytes.resize(static_cast<std::size_t>(size.QuadPart));
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, kReadPieceBytes));
+        DWORD got = 0;
+        if (!::ReadFile(file.Get(), bytes.data() + done, want, &got, nullptr)) {
+            bytes.clear();  // half a dump is worth nothing to the server
+            return;
+        }
+        if (got == 0) {
+            break;  // the file was cut short while we read it: send what is there
+        }
+        done += got;
+    }
+    bytes.resize(done);
+}
+
+bool BuildFormBody(const FormFields& fields, const std::wstring& filePath, const std::wstring& filePartName,
+                   const std::wstring& boundary, std::string& body)
+{
+    const std::string delimiter = Utf8FromWide(boundary);
+    const std::string fileName = Utf8FromWide(filePath);
+    const std::string partName = Utf8FromWide(filePartName);
+    if (delimiter.empty() || fileName.empty() || partName.empty()) {
+        return false;
+    }
+
+    // The text before and after the file's bytes is built first, so the file is
+    // read only when the whole body can go out in one request.
+    std::string head;
+    for (const auto& field : fields) {
+        AppendDelimiter(delimiter, head);
+        head += "Content-Disposition: form-data; name=\"";
+        head += Utf8FromWide(field.first);
+        head += "\"\r\n\r\n";
+        head += Utf8FromWide(field.second);
+        head += "\r\n";
+    }
+    AppendDelimiter(delimiter, head);
+    head += "Content-Disposition: form-data; name=\"";
+    head += partName;
+    head += "\"; filename=\"";
+    head += fileName;
+    head += "\"\r\nContent-Type: application/octet-stream\r\n\r\n";
+    const std::string tail = "\r\n--" + delimiter + "--\r\n";
+
+    const std::uint64_t around = static_cast<std::uint64_t>(head.size()) + tail.size();
+    if (!FitsOneRequest(around)) {
+        return false;
+    }
+    std::vector<char> file;
+    ReadWholeFile(filePath, file, kMaxRequestBodyBytes - around);
+    if (file.empty()) {
+        return false;
+    }
+
+    body.clear();
+    body.reserve(head.size() + file.size() + tail.size());
+    body += head;
+    body.append(file.data(), file.size());
+    body += tail;
+    return true;
+}

@@ -1,0 +1,294 @@
+#include "net/multipart_form.h"
+
+#include "net/utf8_text.h"
+#include "net_test_files.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+// ---------------------------------------------------------------- field names
+
+struct NameCase {
+    const char* label;
+    std::vector<std::wstring> names;
+    bool valid;
+};
+
+class FieldNameTest : public ::testing::TestWithParam<NameCase> {};
+
+TEST_P(FieldNameTest, Validates)
+{
+    FormFields fields;
+    for (const auto& name : GetParam().names) {
+        fields[name] = L"value";
+    }
+    EXPECT_EQ(GetParam().valid, ValidateFieldNames(fields));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, FieldNameTest,
+    ::testing::Values(NameCase{"no_fields", {}, true}, NameCase{"plain", {L"name", L"os", L"version1"}, true},
+                      NameCase{"space", {L"crash time"}, true}, NameCase{"del_0x7f", {L"a\x7F"}, true},
+                      NameCase{"lowest_allowed_0x20", {L" "}, true},
+                      NameCase{"punctuation", {L"a;b=c'd/e\\f"}, true}, NameCase{"empty", {L""}, false},
+                      NameCase{"quote", {L"a\"b"}, false}, NameCase{"tab", {L"a\tb"}, false},
+                      NameCase{"cr_lf", {L"a\r\nb"}, false}, NameCase{"unit_0x1f", {L"\x1F"}, false},
+                      NameCase{"unit_0x80", {L"a\x80"}, false}, NameCase{"e_acute", {L"caf\u00E9"}, false},
+                      NameCase{"cjk", {L"\u4E2D"}, false},
+                      NameCase{"one_bad_among_good", {L"name", L"os\"", L"version1"}, false}),
+    [](const ::testing::TestParamInfo<NameCase>& info) { return std::string(info.param.label); });
+
+TEST(FormFieldsOrder, IsAscendingByCodeUnit)
+{
+    FormFields fields;
+    fields[L"version1"] = L"1";
+    fields[L"name"] = L"2";
+    fields[L"os"] = L"3";
+    fields[L"Zeta"] = L"4";  // upper case sorts before lower case
+    fields[L"name2"] = L"5";
+    std::vector<std::wstring> order;
+    for (const auto& field : fields) {
+        order.push_back(field.first);
+    }
+    EXPECT_EQ((std::vector<std::wstring>{L"Zeta", L"name", L"name2", L"os", L"version1"}), order);
+}
+
+TEST(FormFieldsOrder, ComparesUnitsAsUnsigned)
+{
+    FieldNameLess less;
+    EXPECT_TRUE(less(L"a", L"\xFFFF"));
+    EXPECT_FALSE(less(L"\xFFFF", L"a"));
+    EXPECT_TRUE(less(L"\x7F", L"\x8000"));
+}
+
+// ------------------------------------------------------------------- boundary
+
+TEST(Boundary, FormatsTwoNumbersAsUpperCaseHex)
+{
+    EXPECT_EQ(std::wstring(L"---------------------------0000000000000000"), FormatBoundary(0, 0));
+    EXPECT_EQ(std::wstring(L"---------------------------00007FFF00000ABC"), FormatBoundary(0x7FFF, 0xABC));
+    EXPECT_EQ(std::wstring(L"---------------------------FFFFFFFF00000001"), FormatBoundary(0xFFFFFFFFu, 1));
+}
+
+bool HasBoundaryShape(const std::wstring& boundary)
+{
+    if (boundary.size() != 43 || boundary.compare(0, 27, std::wstring(27, L'-')) != 0) {
+        return false;
+    }
+    for (std::size_t i = 27; i < 43; ++i) {
+        const wchar_t c = boundary[i];
+        if (!((c >= L'0' && c <= L'9') || (c >= L'A' && c <= L'F'))) {
+            return false;
+        }
+    }
+    // rand() stays within 0..32767, so each group of eight starts with four zeros.
+    return boundary.compare(27, 4, L"0000") == 0 && boundary.compare(35, 4, L"0000") == 0;
+}
+
+TEST(Boundary, HasItsShapeForManySeeds)
+{
+    for (unsigned int seed : {0u, 1u, 7u, 12345u, 4000000000u}) {
+        std::srand(seed);
+        for (int i = 0; i < 50; ++i) {
+            const std::wstring boundary = MakeBoundary();
+            ASSERT_TRUE(HasBoundaryShape(boundary)) << "seed " << seed;
+        }
+    }
+}
+
+TEST(Boundary, UsesTheNextTwoRandomValuesInOrder)
+{
+    std::srand(99);
+    const unsigned int first = static_cast<unsigned int>(std::rand());
+    const unsigned int second = static_cast<unsigned int>(std::rand());
+    ASSERT_NE(first, second);
+    std::srand(99);
+    EXPECT_EQ(FormatBoundary(first, second), MakeBoundary());
+}
+
+TEST(Boundary, HeaderLineCarriesIt)
+{
+    const std::wstring boundary = L"---------------------------0000002900004823";
+    EXPECT_EQ(std::wstring(L"Content-Type: multipart/form-data; boundary=---------------------------0000002900004823"),
+              MakeContentTypeHeader(boundary));
+}
+
+// ---------------------------------------------------------------- whole file
+
+TEST(ReadWholeFile, KeepsEveryByteUnchanged)
+{
+    ScratchFolder folder;
+    const std::string bytes("MDMP\0\r\n\n\r\x1A\xFF\x80 end", 16);
+    const std::wstring path = folder.Write(L"binary.dmp", bytes);
+    std::vector<char> read;
+    ReadWholeFile(path, read);
+    EXPECT_EQ(bytes, Bytes(read));
+}
+
+TEST(ReadWholeFile, MissingOrEmptyGivesNothing)
+{
+    ScratchFolder folder;
+    std::vector<char> read{'o', 'l', 'd'};
+    ReadWholeFile(folder.Missing(L"absent.dmp"), read);
+    EXPECT_TRUE(read.empty());
+    read = {'o', 'l', 'd'};
+    ReadWholeFile(folder.Write(L"empty.dmp", ""), read);
+    EXPECT_TRUE(read.empty());
+    read = {'o', 'l', 'd'};
+    ReadWholeFile(folder.Path(), read);  // a folder is no dump
+    EXPECT_TRUE(read.empty());
+}
+
+TEST(ReadWholeFile, ReadsAFileStillOpenForWriting)
+{
+    ScratchFolder folder;
+    const std::wstring path = folder.Write(L"live.dmp", "still written");
+    HANDLE writer = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, writer);
+    std::vector<char> read;
+    ReadWholeFile(path, read);
+    ::CloseHandle(writer);
+    EXPECT_EQ(std::string("still written"), Bytes(read));
+}
+
+TEST(ReadWholeFile, OpensAPathBeyondAscii)
+{
+    ScratchFolder folder(L"\u4E2D\u6587");
+    const std::wstring path = folder.Write(L"\u00E9t\u00E9.dmp", "wide path");
+    std::vector<char> read;
+    ReadWholeFile(path, read);
+    EXPECT_EQ(std::string("wide path"), Bytes(read));
+}
+
+TEST(ReadWholeFile, FileLongerThanTheLimitGivesNothing)
+{
+    ScratchFolder folder;
+    const std::wstring path = folder.Write(L"ten.dmp", "0123456789");
+    std::vector<char> read;
+    ReadWholeFile(path, read, 9);
+    EXPECT_TRUE(read.empty());
+    ReadWholeFile(path, read, 10);
+    EXPECT_EQ(std::string("0123456789"), Bytes(read));
+}
+
+// ---------------------------------------------------------------- 4 GiB rule
+
+TEST(BodyLimit, OneRequestCarriesLessThan4GiB)
+{
+    const struct {
+        std::uint64_t size;
+        bool fits;
+    } cases[] = {{0, true},
+                 {1, true},
+                 {0xFFFFFFFFull, true},
+                 {0x100000000ull, false},
+                 {0x100000001ull, false},
+                 {0x2FFFFFFFFull, false},
+                 {~std::uint64_t{0}, false}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.fits, FitsOneRequest(c.size)) << c.size;
+    }
+}
+
+// ----------------------------------------------------------------- form body
+
+const std::wstring kBoundary = L"---------------------------0000002900004823";
+const std::string kDelimiter = "-----------------------------0000002900004823";  // "--" + boundary
+
+std::string FilePart(const std::string& fileNameUtf8, const std::string& contents)
+{
+    return kDelimiter + "\r\nContent-Disposition: form-data; name=\"dump_file\"; filename=\"" + fileNameUtf8 +
+           "\"\r\nContent-Type: application/octet-stream\r\n\r\n" + contents + "\r\n" + kDelimiter + "--\r\n";
+}
+
+TEST(FormBody, ByteForByteForTheCrashReportFields)
+{
+    ScratchFolder folder;
+    const std::string dump("MDMP\0\x01\r\n\xFF", 9);
+    const std::wstring path = folder.Write(L"crash.dmp", dump);
+    FormFields fields;
+    fields[L"version1"] = L"1.2.3.4";
+    fields[L"name"] = L"Orvanta Velmar";
+    fields[L"os"] = L"win10";
+    std::string body = "stale";
+    ASSERT_TRUE(BuildFormBody(fields, path, L"dump_file", kBoundary, body));
+    const std::string expected = kDelimiter +
+                                 "\r\nContent-Disposition: form-data; name=\"name\"\r\n\r\nOrvanta Velmar\r\n" +
+                                 kDelimiter + "\r\nContent-Disposition: form-data; name=\"os\"\r\n\r\nwin10\r\n" +
+                                 kDelimiter +
+                                 "\r\nContent-Disposition: form-data; name=\"version1\"\r\n\r\n1.2.3.4\r\n" +
+                                 FilePart(Utf8FromWide(path), dump);
+    EXPECT_EQ(expected, body);
+    // The file name is the whole path as given, backslashes and all.
+    EXPECT_NE(std::string::npos, body.find("filename=\"C:\\"));
+}
+
+TEST(FormBody, EmptyFieldSetHoldsOnlyTheFilePart)
+{
+    ScratchFolder folder;
+    const std::wstring path = folder.Write(L"d.dmp", "xyz");
+    std::string body;
+    ASSERT_TRUE(BuildFormBody(FormFields(), path, L"dump_file", kBoundary, body));
+    EXPECT_EQ(FilePart(Utf8FromWide(path), "xyz"), body);
+}
+
+TEST(FormBody, EmptyValueKeepsBothRows)
+{
+    ScratchFolder folder;
+    const std::wstring path = folder.Write(L"d.dmp", "1");
+    FormFields fields;
+    fields[L"os"] = L"";
+    std::string body;
+    ASSERT_TRUE(BuildFormBody(fields, path, L"dump_file", kBoundary, body));
+    EXPECT_EQ(kDelimiter + "\r\nContent-Disposition: form-data; name=\"os\"\r\n\r\n\r\n" +
+                  FilePart(Utf8FromWide(path), "1"),
+              body);
+}
+
+TEST(FormBody, ValuesAreCopiedUnescapedAsUtf8)
+{
+    ScratchFolder folder;
+    const std::wstring path = folder.Write(L"d.dmp", "1");
+    FormFields fields;
+    fields[L"a"] = L"line1\r\nline2 \"quoted\"";
+    fields[L"b"] = L"\u4E2D\u6587 caf\u00E9 \xD83D\xDE00";
+    std::string body;
+    ASSERT_TRUE(BuildFormBody(fields, path, L"dump_file", kBoundary, body));
+    EXPECT_EQ(kDelimiter + "\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\nline1\r\nline2 \"quoted\"\r\n" +
+                  kDelimiter + "\r\nContent-Disposition: form-data; name=\"b\"\r\n\r\n" +
+                  "\xE4\xB8\xAD\xE6\x96\x87 caf\xC3\xA9 \xF0\x9F\x98\x80\r\n" + FilePart(Utf8FromWide(path), "1"),
+              body);
+}
+
+TEST(FormBody, PathBeyondAsciiIsTheUtf8FileName)
+{
+    ScratchFolder folder(L"\u4E2D\u6587");
+    const std::wstring path = folder.Write(L"crash.dmp", "dump");
+    std::string body;
+    ASSERT_TRUE(BuildFormBody(FormFields(), path, L"dump_file", kBoundary, body));
+    EXPECT_NE(std::string::npos, body.find("\\\xE4\xB8\xAD\xE6\x96\x87\\crash.dmp\"\r\n"));
+    EXPECT_EQ(FilePart(Utf8FromWide(path), "dump"), body);
+}
+
+TEST(FormBody, NothingToSendGivesFalse)
+{
+    ScratchFolder folder;
+    const std::wstring good = folder.Write(L"d.dmp", "1");
+    const std::wstring empty = folder.Write(L"empty.dmp", "");
+    std::string body;
+    EXPECT_FALSE(BuildFormBody(FormFields(), folder.Missing(L"absent.dmp"), L"dump_file", kBoundary, body));
+    EXPECT_FALSE(BuildFormBody(FormFields(), empty, L"dump_file", kBoundary, body));
+    EXPECT_FALSE(BuildFormBody(FormFields(), L"", L"dump_file", kBoundary, body));
+    EXPECT_FALSE(BuildFormBody(FormFields(), good, L"", kBoundary, body));
+    EXPECT_FALSE(BuildFormBody(FormFields(), good, L"dump_file", L"", body));
+    // The same file goes through once every piece is there.
+    EXPECT_TRUE(BuildFormBody(FormFields(), good, L"dump_file", kBoundary, body));
+}
+
+}  // namespace
