@@ -1,9 +1,19 @@
-"""Walks through one run of VelmarUpdate.exe under Wine and shows what it did."""
+"""Tells VelmarUpdate's whole story under Wine, on loopback only: a patch update,
+a full-package update, a run within the day that does nothing, and a crash report,
+each against the bundled local servers, with the host window's messages as they arrive.
+
+Run it through scripts/demo (which builds first), or, with a build in place:
+    /usr/bin/python3 tools/demo.py
+"""
+import contextlib
 import hashlib
 import os
 import shutil
 import subprocess
 import sys
+import tempfile
+import threading
+import time
 import urllib.parse
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -11,27 +21,374 @@ sys.path.insert(0, os.path.join(HERE, "..", "tests", "process"))
 sys.path.insert(0, HERE)
 import harness  # noqa: E402
 from errorlog_server import ErrorLogServer  # noqa: E402
+from update_server import UpdateServer  # noqa: E402
+
+HOST_MONITOR = os.path.join(harness.BUILD_DIR, "host_monitor.exe")
+FAKE_INSTALLER = os.path.join(harness.BUILD_DIR, "fake_installer.exe")
+DEMO_ROOT = os.path.join(harness.DRIVE_C, "velmar-tests")
+OLD, NEW, ANCIENT = "1.0.0.5", "1.0.0.9", "0.9.0.0"
+WPARAM = 7
+
+problems = []
 
 
-def show_start_up():
-    print("== Start-up with the diagnostic log on ==")
-    app = harness.Installation(folder_name="demo-app")
+# -- small helpers -------------------------------------------------------------
+
+def heading(text):
+    print()
+    print("== %s ==" % text)
+
+
+def say(label, value=""):
+    print("%-17s %s" % (label, value) if value != "" else label)
+
+
+def expect(condition, what):
+    """Notes an outcome that differs from the documented one; the demo still goes on."""
+    if not condition:
+        problems.append(what)
+        say("UNEXPECTED", what)
+
+
+def build_setting(name, default):
+    """A server address compiled into the loopback build (the environment may override)."""
+    if os.environ.get(name):
+        return os.environ[name]
     try:
-        result = app.run("--velmarupdate-log /v:1.0.0.5 /os:win10")
-        print("command line :", result.command_line)
-        print("exit code    :", result.code)
-        for name, text in app.run_logs():
-            print("log file     :", harness.win_path(os.path.join(app.log_folder(), name, "_velmarupdate.log")))
-            print("log text     :", text)
-    finally:
-        app.remove()
+        with open(os.path.join(harness.BUILD_DIR, "CMakeCache.txt"), encoding="utf-8") as f:
+            for line in f:
+                if line.startswith(name + ":"):
+                    return line.split("=", 1)[1].strip()
+    except OSError:
+        pass
+    return default
+
+
+def unix_path(windows_path):
+    """The Unix path of a C: path inside the prefix."""
+    if windows_path[:3].upper() != "C:\\":
+        return None
+    return os.path.join(harness.DRIVE_C, windows_path[3:].replace("\\", "/"))
+
+
+def sha256_of(path):
+    with open(path, "rb") as f:
+        return hashlib.sha256(f.read()).hexdigest()
+
+
+def fresh_folder(*names):
+    path = os.path.join(DEMO_ROOT, *names)
+    shutil.rmtree(path, ignore_errors=True)
+    os.makedirs(path)
+    return path
+
+
+def start_with_retry(start, what, seconds=60):
+    """Starts a server; its port may be held for a moment by a test run of someone else."""
+    deadline = time.monotonic() + seconds
+    while True:
+        try:
+            return start()
+        except OSError as error:
+            if time.monotonic() > deadline:
+                raise
+            say("waiting", "%s: port busy (%s), retrying" % (what, error.strerror))
+            time.sleep(2)
+
+
+def stamp_text(stamp):
+    if stamp is None:
+        return "(absent)"
+    return "%d (%s UTC)" % (stamp, time.strftime("%Y-%m-%d %H:%M:%S", time.gmtime(stamp)))
+
+
+# -- the host window -------------------------------------------------------------
+
+class HostMonitor:
+    """host_monitor.exe --print, its output going to a file that a thread relays line by line.
+    A file, not a pipe: Wine's helper processes may inherit a pipe and keep it open."""
+
+    def __init__(self, folder):
+        self.folder = folder
+        self.out_path = os.path.join(folder, "host-output.txt")
+        self.ready = os.path.join(folder, "ready.txt")
+        self.stop_file = os.path.join(folder, "stop")
+        self.lines = []
+        self.changed = threading.Condition()
+        self.proc = None
+        self.hwnd = None
+        self.done = threading.Event()
+
+    def start(self):
+        env = dict(os.environ, VELMAR_WINE_DIRECT="1")
+        with open(self.out_path, "wb") as out, open(os.path.join(self.folder, "host-errors.txt"), "wb") as err:
+            self.proc = harness.wine_popen(
+                [HOST_MONITOR, "--print", "--ready", harness.win_path(self.ready),
+                 "--stop-file", harness.win_path(self.stop_file), "--seconds", "300"],
+                stdin=subprocess.DEVNULL, stdout=out, stderr=err, env=env)
+        if not harness.wait_for(lambda: os.path.exists(self.ready) or self.proc.poll() is not None, timeout=30) \
+                or not os.path.exists(self.ready):
+            raise RuntimeError("host_monitor.exe did not start (exit %r)" % self.proc.poll())
+        with open(self.ready) as f:
+            self.hwnd = int(f.read().strip())
+        threading.Thread(target=self.relay, daemon=True).start()
+        return self
+
+    def relay(self):
+        """Prints each message line as the monitor writes it: time, wParam, text."""
+        position, pending = 0, b""
+        while not self.done.is_set():
+            with open(self.out_path, "rb") as f:
+                f.seek(position)
+                chunk = f.read()
+            position += len(chunk)
+            pending += chunk
+            *complete, pending = pending.split(b"\n")
+            for raw in complete:
+                line = raw.decode("utf-8", "replace").rstrip("\r")
+                if line.startswith("host window "):
+                    continue
+                when, wparam, text = (line.split(" ", 2) + ["", ""])[:3]
+                print("  host  %s  wParam %s  %s" % (when, wparam, text), flush=True)
+                with self.changed:
+                    self.lines.append(text)
+                    self.changed.notify_all()
+            time.sleep(0.02)
+
+    def count(self):
+        with self.changed:
+            return len(self.lines)
+
+    def texts_after(self, mark, timeout=10):
+        """The texts that came after the first `mark` ones, once "OnComplete" is among them."""
+        deadline = time.monotonic() + timeout
+        with self.changed:
+            while not any(t.startswith("OnComplete;") for t in self.lines[mark:]):
+                left = deadline - time.monotonic()
+                if left <= 0:
+                    break
+                self.changed.wait(left)
+            return list(self.lines[mark:])
+
+    def stop(self):
+        if self.proc is not None and self.proc.poll() is None:
+            open(self.stop_file, "w").close()
+            try:
+                self.proc.wait(timeout=15)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+        self.done.set()
+
+
+# -- the stage: servers, host window, installation ------------------------------------------
+
+class Stage:
+    """Everything the update runs share, and what to clean up afterwards."""
+
+    def __init__(self, base_url, server_root, host, server):
+        self.base = urllib.parse.urlsplit(base_url)
+        self.server_root = server_root
+        self.host = host
+        self.server = server
+        self.app = None
+        self.temp = None
+        self.record = None
+        self.install_path = None
+
+
+def lay_out_update_server(root, base):
+    """A server folder as a real one looks: the manifest, one patch, the full installer."""
+    site = "%s://%s" % (base.scheme, base.netloc)
+    update = os.path.join(root, base.path.strip("/"))
+    full_name = "full/VelmarSetup-%s.exe" % NEW
+    os.makedirs(os.path.join(update, "%s-%s" % (OLD, NEW)))
+    os.makedirs(os.path.join(root, "full"))
+    with open(os.path.join(update, "version.ini"), "w", newline="") as f:
+        f.write("[main]\r\nversion=%s\r\nminiver=1.0.0.0\r\nnewest=%s/%s\r\n" % (NEW, site, full_name))
+    with open(os.path.join(update, "%s-%s" % (OLD, NEW), "velmar.diff"), "wb") as f:
+        f.write(b"VELMAR-DIFF %s->%s\n" % (OLD.encode(), NEW.encode()) + os.urandom(64 * 1024))
+    # The full package must run: the demo installer stands in for it.
+    shutil.copy2(FAKE_INSTALLER, os.path.join(root, full_name))
+
+
+def show_update_server(stage):
+    heading("1. The local update server")
+    base = stage.base
+    say("base URL", "%s://%s%s (built into this VelmarUpdate.exe)" % (base.scheme, base.netloc, base.path))
+    say("serving", stage.server_root)
+    for folder, _, files in sorted(os.walk(stage.server_root)):
+        for name in sorted(files):
+            path = os.path.join(folder, name)
+            say("", "%-40s %8d bytes" % (os.path.relpath(path, stage.server_root), os.path.getsize(path)))
+    with open(os.path.join(stage.server_root, base.path.strip("/"), "version.ini")) as f:
+        say("version.ini:")
+        for line in f.read().splitlines():
+            say("", line)
+
+
+def show_host_monitor(stage):
+    heading("2. The host window")
+    say("host_monitor", "a message-only Win32 window standing in for the browser's; it prints")
+    say("", "each WM_COPYDATA as it arrives: time, wParam, text")
+    say("window handle", "%d (passed as /w:%d, with /j:%d for wParam)" % (stage.host.hwnd, stage.host.hwnd, WPARAM))
+
+
+def installation(folder_name):
+    """A copy of VelmarUpdate.exe in its own folder; one left by an interrupted run goes first."""
+    shutil.rmtree(os.path.join(DEMO_ROOT, folder_name), ignore_errors=True)
+    return harness.Installation(folder_name=folder_name)
+
+
+def prepare_installation(stage):
+    stage.app = installation("demo-app")
+    shutil.copy2(FAKE_INSTALLER, os.path.join(stage.app.dir, "setup.exe"))
+    stage.record = os.path.join(fresh_folder("demo-records"), "installer.txt")
+    # The runs get a TEMP of their own, so what they download is easy to show and remove.
+    stage.temp = fresh_folder("demo-temp")
+    stage.install_path = fresh_folder("demo-browser", "Orvanta Velmar")
+
+
+# -- one update run -------------------------------------------------------------
+
+def run_update(stage, tail):
+    """Runs update mode; prints the command line, the messages as they arrive, the exit code."""
+    if os.path.exists(stage.record):
+        os.unlink(stage.record)
+    line = "/w:%d /j:%d %s" % (stage.host.hwnd, WPARAM, tail)
+    mark = stage.host.count()
+    requests_before = len(stage.server.requested_paths())
+    say("command line", stage.app.command_line(line))
+    say("host window received:")
+    temp = harness.win_path(stage.temp)
+    result = stage.app.run(line, timeout=120, env={"VELMAR_FAKE_INSTALLER_RECORD": harness.win_path(stage.record)},
+                           win_env={"TEMP": temp, "TMP": temp})
+    texts = stage.host.texts_after(mark)
+    say("exit code", result.code)
+    new_requests = stage.server.requested_paths()[requests_before:]
+    say("server got", ", ".join("GET " + p for p in new_requests) if new_requests else "no request")
+    return texts, new_requests
+
+
+def read_installer_record(path):
+    """What the demo installer wrote about its start: (exe, command line, argv), or None."""
+    if not os.path.exists(path):
+        return None
+    exe, cmdline, args = None, None, []
+    with open(path, encoding="utf-8") as f:
+        for line in f.read().splitlines():
+            key, _, value = line.partition("=")
+            if key == "exe":
+                exe = value
+            elif key == "cmdline":
+                cmdline = value
+            elif key == "arg":
+                args.append(value)
+    return exe, cmdline, args
+
+
+def show_installer_record(stage, name):
+    record = read_installer_record(stage.record)
+    if record is None:
+        say("installer", "was not started")
+        return None
+    exe, cmdline, args = record
+    say("installer", "%s ran: %s" % (name, exe))
+    say("", "(its command line between the brackets, then argv as CommandLineToArgvW splits it)")
+    say("  command line", "[%s]" % cmdline)
+    for i, arg in enumerate(args):
+        say("  argv[%d]" % i, arg if arg else "(empty)")
+    return record
+
+
+def show_package(path, served):
+    """Where the download landed, and whether it is byte for byte what the server has."""
+    local = unix_path(path)
+    if local is None or not os.path.isfile(local):
+        say("package", "%s (not found)" % path)
+        return False
+    same = sha256_of(local) == sha256_of(served)
+    say("package", "%s, %d bytes, same as served: %s" % (path, os.path.getsize(local), "yes" if same else "NO"))
+    return same
+
+
+def show_logs(stage):
+    for name, text in stage.app.run_logs():
+        folder = os.path.join(stage.app.log_folder(), name)
+        say("log file", harness.win_path(os.path.join(folder, "_velmarupdate.log")))
+        say("log text", text)
+        say("log folder", ", ".join(sorted(os.listdir(folder))))
+
+
+def show_last_check():
+    stamp = harness.reg_query_last_check()
+    say("LastTimeCheck", stamp_text(stamp))
+    return stamp
+
+
+# -- the steps ------------------------------------------------------------------
+
+def show_patch_update(stage):
+    heading("3. Patch update %s -> %s, diagnostic log on" % (OLD, NEW))
+    say("setup.exe", "demo installer beside %s" % harness.win_path(stage.app.exe))
+    say("TEMP", "%s, the runs' own, so their downloads are easy to show" % harness.win_path(stage.temp))
+    harness.reg_delete_key()
+    say("registry", "LastTimeCheck deleted: a check is due")
+    texts, _ = run_update(stage, "/v:%s --velmarupdate-log" % OLD)
+    expect(texts == ["OnCheckingForUpdate", "OnUpdateAvailable;" + NEW, "OnInstalling", "OnComplete;1;"],
+           "patch update messages: %s" % texts)
+    record = show_installer_record(stage, "setup.exe")
+    expect(record is not None, "setup.exe was not started")
+    if record:
+        archive = next((a.split("=", 1)[1] for a in record[2] if a.startswith("--install-archive=")), "")
+        served = os.path.join(stage.server_root, stage.base.path.strip("/"), "%s-%s" % (OLD, NEW), "velmar.diff")
+        expect(show_package(archive, served), "the patch on disk differs from the one served")
+    show_logs(stage)
+    expect(stage.app.run_logs(), "no log file was written")
+    expect(show_last_check() is not None, "LastTimeCheck was not written")
+
+
+def show_full_update(stage):
+    heading("4. Full-package update: %s is older than miniver" % ANCIENT)
+    harness.reg_delete_key()
+    say("registry", "LastTimeCheck deleted: a check is due")
+    say("install path", "%s (exists; the name has a space)" % harness.win_path(stage.install_path))
+    texts, _ = run_update(stage, '/v:%s /installpath:"%s"' % (ANCIENT, harness.win_path(stage.install_path)))
+    expect(texts == ["OnCheckingForUpdate", "OnInstalling", "OnComplete;1;"], "full update messages: %s" % texts)
+    record = show_installer_record(stage, "the full package")
+    expect(record is not None, "the full package was not started")
+    if record:
+        served = os.path.join(stage.server_root, "full", "VelmarSetup-%s.exe" % NEW)
+        expect(show_package(record[0], served), "the full package on disk differs from the one served")
+        expect(record[2][-1:] == ["--orvantaupdate-installpath=" + harness.win_path(stage.install_path)],
+               "the install path did not arrive as one argument")
+    expect(show_last_check() is not None, "LastTimeCheck was not written")
+
+
+def show_not_due(stage):
+    heading("5. Once more within the day: nothing to do")
+    stamp_before = harness.reg_query_last_check()
+    temp_before = sorted(os.listdir(stage.temp))
+    total_before = len(stage.server.requested_paths())
+    texts, requests = run_update(stage, "/v:%s" % OLD)
+    expect(texts == ["OnCheckingForUpdate", "OnComplete;1;"], "not-due messages: %s" % texts)
+    total_after = len(stage.server.requested_paths())
+    say("request list", "%d before, %d after: %s" % (total_before, total_after,
+                                                     "unchanged" if total_after == total_before else "CHANGED"))
+    expect(requests == [], "the run asked the server for %s" % requests)
+    unchanged = sorted(os.listdir(stage.temp)) == temp_before
+    say("TEMP", "%s: %s" % (harness.win_path(stage.temp), "unchanged, nothing downloaded" if unchanged else "CHANGED"))
+    expect(unchanged, "files appeared in TEMP")
+    expect(read_installer_record(stage.record) is None, "an installer was started")
+    stamp_after = show_last_check()
+    expect(stamp_after == stamp_before, "LastTimeCheck changed on a run that was not due")
 
 
 def show_crash_report():
-    print("== Crash report: a dump posted to the local error-log server ==")
-    url = urllib.parse.urlsplit(os.environ.get("VELMAR_ERROR_LOG_URL",
-                                               "http://127.0.0.1:18742/index.php?do=adderrorlog"))
-    app = harness.Installation(folder_name="demo-crash")
+    heading("6. Crash report: a dump posted to the local error-log server")
+    url = urllib.parse.urlsplit(build_setting("VELMAR_ERROR_LOG_URL",
+                                              "http://127.0.0.1:18742/index.php?do=adderrorlog"))
+    app = installation("demo-crash")
     dumps = os.path.join(harness.DRIVE_C, "velmar-tests", "demo-dumps", "\u4e2d\u6587")
     os.makedirs(dumps, exist_ok=True)
     dump = os.path.join(dumps, "crash.dmp")
@@ -39,31 +396,72 @@ def show_crash_report():
     with open(dump, "wb") as f:
         f.write(data)
     try:
-        with ErrorLogServer(port=url.port or 80) as server:
-            result = app.run("/v:1.0.0.5 /os:win10 /u:%s" % harness.win_path(dump))
-            print("command line :", result.command_line)
-            print("exit code    :", result.code, "(1: uploaded)")
-            for record in server.requests:
-                print("request      : %s %s" % (record.method, record.target))
-                for name in ("Host", "User-Agent", "Content-Type", "Content-Length"):
-                    print("  %-14s %s" % (name + ":", record.header(name)))
-                print("  parts        :", ", ".join(p.name for p in record.parts))
-                for name, value in record.fields.items():
-                    print("  field %-8s %r" % (name, value))
-                part = record.file
-                print("  file part    : %s, filename %s" % (part.name, part.filename))
-                print("  file size    : %d bytes, SHA-256 %s" % (part.size, part.sha256))
-                print("  same as dump :", part.sha256 == hashlib.sha256(data).hexdigest())
+        server = start_with_retry(lambda: ErrorLogServer(port=url.port or 80).start(), "error-log server")
+        try:
+            say("server", "http://127.0.0.1:%d%s" % (server.port, url.path + ("?" + url.query if url.query else "")))
+            result = app.run("/v:%s /os:win10 /u:%s" % (OLD, harness.win_path(dump)))
+            requests = server.requests
+        finally:
+            server.stop()
+        say("command line", result.command_line)
+        say("exit code", "%s (1: uploaded)" % result.code)
+        expect(result.code == 1 and len(requests) == 1,
+               "crash report: exit code %s, %d requests" % (result.code, len(requests)))
+        for record in requests:
+            say("request", "%s %s" % (record.method, record.target))
+            for name in ("Host", "User-Agent", "Content-Type", "Content-Length"):
+                say("  " + name + ":", record.header(name))
+            say("  parts", ", ".join(p.name for p in record.parts))
+            for name, value in record.fields.items():
+                say("  field " + name, repr(value))
+            part = record.file
+            say("  file part", "%s, filename %s" % (part.name, part.filename))
+            say("  file size", "%d bytes, SHA-256 %s" % (part.size, part.sha256))
+            say("  same as dump", "yes" if part.sha256 == hashlib.sha256(data).hexdigest() else "NO")
     finally:
         app.remove()
         shutil.rmtree(os.path.dirname(dumps), ignore_errors=True)
 
 
+def clean_up(stage):
+    if stage.app is not None:
+        stage.app.remove()
+    for name in ("demo-temp", "demo-records", "demo-browser"):
+        shutil.rmtree(os.path.join(DEMO_ROOT, name), ignore_errors=True)
+
+
+def update_story(base_url):
+    """Steps 1 to 5: they share the update server, the host window and one installation."""
+    with contextlib.ExitStack() as cleanup:
+        work = tempfile.mkdtemp(prefix="velmar-demo-")
+        cleanup.callback(shutil.rmtree, work, True)
+        server_root = os.path.join(work, "site")
+        base = urllib.parse.urlsplit(base_url)
+        lay_out_update_server(server_root, base)
+        server = start_with_retry(lambda: UpdateServer(server_root, base.port or 80).start(), "update server")
+        cleanup.callback(server.stop)
+        host = HostMonitor(work).start()
+        cleanup.callback(host.stop)
+        stage = Stage(base_url, server_root, host, server)
+        cleanup.callback(clean_up, stage)
+        prepare_installation(stage)
+
+        show_update_server(stage)
+        show_host_monitor(stage)
+        show_patch_update(stage)
+        show_full_update(stage)
+        show_not_due(stage)
+
+
 def main():
+    started = time.monotonic()
     subprocess.run([harness.WINE_RUN, "--init"], check=True)
-    show_start_up()
+    update_story(build_setting("VELMAR_UPDATE_BASE_URL", "http://127.0.0.1:18741/update/"))
     show_crash_report()
-    return 0
+    print()
+    say("done in", "%.1f s; %s" % (time.monotonic() - started,
+                                   "everything as documented" if not problems else "%d unexpected" % len(problems)))
+    return 1 if problems else 0
 
 
 if __name__ == "__main__":
