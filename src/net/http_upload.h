@@ -1,6 +1,7 @@
 // Posts a multipart form to an http or https URL with WinINet, synchronously.
 #pragma once
 
+#include "net/internet_handle_owner.h"
 #include "net/multipart_form.h"
 
 #include <windows.h>
@@ -9,30 +10,6 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-
-// Scoped owner of one WinINet handle. The normal paths close explicitly, in the
-// order request, connection, client; the destructor covers every other way out.
-class InternetHandleOwner {
-public:
-    InternetHandleOwner() = default;
-    explicit InternetHandleOwner(HINTERNET handle) : handle_(handle) {}
-    ~InternetHandleOwner() { Close(); }
-    InternetHandleOwner(const InternetHandleOwner&) = delete;
-    InternetHandleOwner& operator=(const InternetHandleOwner&) = delete;
-
-    HINTERNET Get() const { return handle_; }
-    explicit operator bool() const { return handle_ != nullptr; }
-    void Close()
-    {
-        if (handle_ != nullptr) {
-            ::InternetCloseHandle(handle_);
-            handle_ = nullptr;
-        }
-    }
-
-private:
-    HINTERNET handle_ = nullptr;
-};
 
 // The agent string; WinINet sends it as the User-Agent.
 extern const wchar_t kCrashReportAgent[];

@@ -74,27 +74,36 @@ std::wstring MakeContentTypeHeader(const std::wstring& boundary)
     return L"Content-Type: multipart/form-data; boundary=" + boundary;
 }
 
-void ReadWholeFile(const std::wstring& path, std::vector<char>& bytes, std::uint64_t maxBytes)
+namespace {
+
+// Appends the file's bytes to out, reading straight into their final place so a
+// large dump is held only once. Room for `reserveAfter` more bytes is reserved
+// too, so what follows the file does not move it again. On a read error out is
+// left as it was.
+template <typename Bytes>
+void AppendWholeFile(const std::wstring& path, Bytes& out, std::uint64_t maxBytes, std::size_t reserveAfter)
 {
-    bytes.clear();
     HandleOwner file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file.Valid()) {
         return;
     }
+    const std::size_t start = out.size();
     LARGE_INTEGER size = {};
     if (!::GetFileSizeEx(file.Get(), &size) || size.QuadPart <= 0 ||
         static_cast<std::uint64_t>(size.QuadPart) > maxBytes ||
-        static_cast<std::uint64_t>(size.QuadPart) > bytes.max_size()) {
+        static_cast<std::uint64_t>(size.QuadPart) > out.max_size() - start - reserveAfter) {
         return;
     }
-    bytes.resize(static_cast<std::size_t>(size.QuadPart));
+    const std::size_t fileBytes = static_cast<std::size_t>(size.QuadPart);
+    out.reserve(start + fileBytes + reserveAfter);
+    out.resize(start + fileBytes);
     std::size_t done = 0;
-    while (done < bytes.size()) {
-        const DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, kReadPieceBytes));
+    while (done < fileBytes) {
+        const DWORD want = static_cast<DWORD>(std::min<std::size_t>(fileBytes - done, kReadPieceBytes));
         DWORD got = 0;
-        if (!::ReadFile(file.Get(), bytes.data() + done, want, &got, nullptr)) {
-            bytes.clear();  // half a dump is worth nothing to the server
+        if (!::ReadFile(file.Get(), &out[start + done], want, &got, nullptr)) {
+            out.resize(start);  // half a dump is worth nothing to the server
             return;
         }
         if (got == 0) {
@@ -102,7 +111,15 @@ void ReadWholeFile(const std::wstring& path, std::vector<char>& bytes, std::uint
         }
         done += got;
     }
-    bytes.resize(done);
+    out.resize(start + done);
+}
+
+}  // namespace
+
+void ReadWholeFile(const std::wstring& path, std::vector<char>& bytes, std::uint64_t maxBytes)
+{
+    bytes.clear();
+    AppendWholeFile(path, bytes, maxBytes, 0);
 }
 
 bool BuildFormBody(const FormFields& fields, const std::wstring& filePath, const std::wstring& filePartName,
@@ -138,16 +155,11 @@ bool BuildFormBody(const FormFields& fields, const std::wstring& filePath, const
     if (!FitsOneRequest(around)) {
         return false;
     }
-    std::vector<char> file;
-    ReadWholeFile(filePath, file, kMaxRequestBodyBytes - around);
-    if (file.empty()) {
-        return false;
+    body = head;
+    AppendWholeFile(filePath, body, kMaxRequestBodyBytes - around, tail.size());
+    if (body.size() == head.size()) {
+        return false;  // missing, unreadable or empty: nothing to send
     }
-
-    body.clear();
-    body.reserve(head.size() + file.size() + tail.size());
-    body += head;
-    body.append(file.data(), file.size());
     body += tail;
     return true;
 }

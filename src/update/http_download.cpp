@@ -1,6 +1,7 @@
 #include "update/http_download.h"
 
 #include "app/handle_owner.h"
+#include "net/internet_handle_owner.h"
 #include "update/package_location.h"
 
 #include <windows.h>
@@ -12,24 +13,7 @@
 namespace {
 
 constexpr wchar_t kUserAgent[] = L"VelmarUpdate/1.0 (Windows)";
-constexpr DWORD kReadChunk = 256 * 1024;
-
-class InternetHandle {
-public:
-    explicit InternetHandle(HINTERNET handle) : handle_(handle) {}
-    ~InternetHandle()
-    {
-        if (handle_ != nullptr) {
-            ::InternetCloseHandle(handle_);
-        }
-    }
-    InternetHandle(const InternetHandle&) = delete;
-    InternetHandle& operator=(const InternetHandle&) = delete;
-    HINTERNET Get() const { return handle_; }
-
-private:
-    HINTERNET handle_;
-};
+constexpr DWORD kReadChunk = 1024 * 1024;
 
 bool QueryContentLength(HINTERNET request, std::uint64_t& length)
 {
@@ -68,7 +52,7 @@ bool DownloadUrlToFile(const wchar_t* url, const wchar_t* path)
     if (!HasHttpScheme(url)) {
         return false;
     }
-    InternetHandle session(::InternetOpenW(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    InternetHandleOwner session(::InternetOpenW(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     if (session.Get() == nullptr) {
         return false;
     }
@@ -76,7 +60,7 @@ bool DownloadUrlToFile(const wchar_t* url, const wchar_t* path)
     // manifest would hide an update, and a cached package doubles the disk use.
     const DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_UI |
                         INTERNET_FLAG_NO_COOKIES;
-    InternetHandle request(::InternetOpenUrlW(session.Get(), url, nullptr, 0, flags, 0));
+    InternetHandleOwner request(::InternetOpenUrlW(session.Get(), url, nullptr, 0, flags, 0));
     if (request.Get() == nullptr) {
         return false;
     }
