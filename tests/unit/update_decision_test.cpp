@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include "file_bytes.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -52,21 +54,6 @@ void WriteBytes(const std::wstring& path, const std::string& bytes)
     ::CloseHandle(file);
 }
 
-std::string ReadBytes(const std::wstring& path)
-{
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return "<missing>";
-    }
-    std::string bytes;
-    char chunk[4096];
-    DWORD read = 0;
-    while (::ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read != 0) {
-        bytes.append(chunk, read);
-    }
-    ::CloseHandle(file);
-    return bytes;
-}
 
 std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
@@ -356,7 +343,7 @@ protected:
         g_updateLog.EnableAt(folder_, tick);
         Decide(commandLine);
         g_updateLog.Stream().Close();
-        return ReadBytes(folder_ + L"\\updatelog\\" + std::to_wstring(tick) + L"\\_velmarupdate.log");
+        return ReadFileBytes(folder_ + L"\\updatelog\\" + std::to_wstring(tick) + L"\\_velmarupdate.log");
     }
 };
 

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "file_bytes.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -17,22 +19,6 @@ std::wstring MakeTempFolder(const wchar_t* name)
     return folder;
 }
 
-std::string ReadFileBytes(const std::wstring& path)
-{
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return "<missing>";
-    }
-    std::string bytes;
-    char chunk[4096];
-    DWORD read = 0;
-    while (::ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read != 0) {
-        bytes.append(chunk, read);
-    }
-    ::CloseHandle(file);
-    return bytes;
-}
 
 bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
