@@ -81,14 +81,17 @@ class UpdateCycleTest(unittest.TestCase):
         self.clean_temp()
 
     def clean_temp(self):
-        """Removes what the runs left in the temporary folder (the host's own folder excepted)."""
+        """Removes what update runs left in the temporary folder: manifest copies and
+        package folders. Other tests share the folder, so nothing else is touched."""
         for name in set(os.listdir(harness.TEMP_DIR)) - self.temp_before:
             path = os.path.join(harness.TEMP_DIR, name)
-            if os.path.isdir(path):
-                if not name.startswith("host-"):
-                    shutil.rmtree(path, ignore_errors=True)
-            else:
-                os.unlink(path)
+            if re.fullmatch(r"[0-9]+", name):
+                shutil.rmtree(path, ignore_errors=True)
+            elif re.fullmatch(r"ov[0-9a-f]+\.tmp", name, re.IGNORECASE):
+                try:
+                    os.unlink(path)
+                except FileNotFoundError:
+                    pass
 
     # -- helpers -------------------------------------------------------------
 
@@ -130,7 +133,8 @@ class UpdateCycleTest(unittest.TestCase):
             path = os.path.join(harness.TEMP_DIR, name)
             if re.fullmatch(r"ov[0-9a-f]+\.tmp", name, re.IGNORECASE):
                 ov.append(name)
-            elif os.path.isdir(path) and re.fullmatch(r"0|[1-9][0-9]{0,4}", name):
+            elif os.path.isdir(path) and re.fullmatch(r"[0-9]+", name):
+                self.assertRegex(name, r"^(0|[1-9][0-9]{0,4})$", "decimal, no leading zeros")
                 self.assertLessEqual(int(name), 32767)
                 folders[name] = sorted(os.listdir(path))
         return ov, folders
