@@ -145,10 +145,9 @@ def bench_download(work):
                 [app.exe, "/v:1.0.0.5"], env={"VELMAR_FAKE_INSTALLER_RECORD": harness.win_path(record)})
             ours.append(seconds)
             # Count the run only when the whole package arrived and the installer got it.
-            with open(record, encoding="utf-8") as f:
-                archive = [line for line in f.read().splitlines() if line.startswith("arg=--install-archive=")]
+            args = harness.read_installer_record(record)[2]
             os.unlink(record)
-            local = archive[0][len("arg=--install-archive="):]
+            local = args[1][len("--install-archive="):]
             package_copy = os.path.join(harness.TEMP_DIR, *local.split("\\")[-2:])
             if os.path.getsize(package_copy) != DOWNLOAD_SIZE * MIB:
                 raise SystemExit("the update cycle downloaded %d bytes" % os.path.getsize(package_copy))

@@ -270,25 +270,8 @@ def run_update(stage, tail):
     return texts, new_requests
 
 
-def read_installer_record(path):
-    """What the demo installer wrote about its start: (exe, command line, argv), or None."""
-    if not os.path.exists(path):
-        return None
-    exe, cmdline, args = None, None, []
-    with open(path, encoding="utf-8") as f:
-        for line in f.read().splitlines():
-            key, _, value = line.partition("=")
-            if key == "exe":
-                exe = value
-            elif key == "cmdline":
-                cmdline = value
-            elif key == "arg":
-                args.append(value)
-    return exe, cmdline, args
-
-
 def show_installer_record(stage, name):
-    record = read_installer_record(stage.record)
+    record = harness.read_installer_record(stage.record)
     if record is None:
         say("installer", "was not started")
         return None
@@ -379,7 +362,7 @@ def show_not_due(stage):
     unchanged = sorted(os.listdir(stage.temp)) == temp_before
     say("TEMP", "%s: %s" % (harness.win_path(stage.temp), "unchanged, nothing downloaded" if unchanged else "CHANGED"))
     expect(unchanged, "files appeared in TEMP")
-    expect(read_installer_record(stage.record) is None, "an installer was started")
+    expect(harness.read_installer_record(stage.record) is None, "an installer was started")
     stamp_after = show_last_check()
     expect(stamp_after == stamp_before, "LastTimeCheck changed on a run that was not due")
 

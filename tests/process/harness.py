@@ -137,3 +137,20 @@ def wait_for(predicate, timeout=10.0, interval=0.05):
             return True
         time.sleep(interval)
     return predicate()
+
+
+def read_installer_record(path):
+    """What fake_installer.exe wrote about its start: (exe, command line, argv), or None."""
+    if not os.path.exists(path):
+        return None
+    exe, cmdline, args = None, None, []
+    with open(path, encoding="utf-8") as f:
+        for line in f.read().splitlines():
+            key, _, value = line.partition("=")
+            if key == "exe":
+                exe = value
+            elif key == "cmdline":
+                cmdline = value
+            elif key == "arg":
+                args.append(value)
+    return exe, cmdline, args

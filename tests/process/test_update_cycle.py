@@ -37,17 +37,8 @@ def complete(code):
 
 def read_record(path):
     """What a fake installer recorded: (command line, argv list), or None."""
-    if not os.path.exists(path):
-        return None
-    cmdline, args = None, []
-    with open(path, encoding="utf-8") as f:
-        for line in f.read().splitlines():
-            key, _, value = line.partition("=")
-            if key == "cmdline":
-                cmdline = value
-            elif key == "arg":
-                args.append(value)
-    return cmdline, args
+    record = harness.read_installer_record(path)
+    return None if record is None else record[1:]
 
 
 class UpdateCycleTest(unittest.TestCase):
