@@ -1,5 +1,5 @@
 // Entry point: reads the command line once, sets up the log and picks the mode.
-#include "app/handle_owner.h"
+#include "base/handle_owner.h"
 #include "app/switches.h"
 #include "crashreport/crash_report.h"
 #include "log/update_log.h"

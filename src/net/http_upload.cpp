@@ -162,8 +162,8 @@ bool PostMultipartForm(const std::wstring& url, const FormFields& fields, const 
     }
 
     const bool result = code == 200 && ReadReplyBody(request.Get(), responseBody);
-    request.Close();
-    connection.Close();
-    client.Close();
+    request.Reset();
+    connection.Reset();
+    client.Reset();
     return result;
 }

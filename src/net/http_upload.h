@@ -1,7 +1,7 @@
 // Posts a multipart form to an http or https URL with WinINet, synchronously.
 #pragma once
 
-#include "net/internet_handle_owner.h"
+#include "base/handle_owner.h"
 #include "net/multipart_form.h"
 
 #include <windows.h>

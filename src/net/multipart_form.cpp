@@ -1,6 +1,6 @@
 #include "net/multipart_form.h"
 
-#include "app/handle_owner.h"
+#include "base/handle_owner.h"
 #include "net/utf8_text.h"
 
 #include <windows.h>

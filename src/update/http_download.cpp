@@ -1,7 +1,6 @@
 #include "update/http_download.h"
 
-#include "app/handle_owner.h"
-#include "net/internet_handle_owner.h"
+#include "base/handle_owner.h"
 #include "update/package_location.h"
 
 #include <windows.h>

@@ -1,6 +1,6 @@
 #include "update/installer_launch.h"
 
-#include "app/handle_owner.h"
+#include "base/handle_owner.h"
 #include "app/switches.h"
 #include "log/update_log.h"
 #include "update/installer_command_line.h"

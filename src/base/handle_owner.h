@@ -1,0 +1,73 @@
+// One scoped owner for every kind of handle the program opens. A traits type
+// says which values mean "no handle" and how a handle is closed.
+#pragma once
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <utility>
+
+template <typename Traits>
+class ScopedHandle {
+public:
+    using Handle = typename Traits::Handle;
+
+    ScopedHandle() = default;
+    explicit ScopedHandle(Handle handle) : handle_(handle) {}
+    ~ScopedHandle() { Reset(); }
+    ScopedHandle(const ScopedHandle&) = delete;
+    ScopedHandle& operator=(const ScopedHandle&) = delete;
+    ScopedHandle(ScopedHandle&& other) noexcept : handle_(other.Release()) {}
+    ScopedHandle& operator=(ScopedHandle&& other) noexcept
+    {
+        if (this != &other) {
+            Reset(other.Release());
+        }
+        return *this;
+    }
+
+    Handle Get() const { return handle_; }
+    bool Valid() const { return Traits::IsValid(handle_); }
+    explicit operator bool() const { return Valid(); }
+
+    // Closes the handle held (if any) and takes the new one.
+    void Reset(Handle handle = Traits::Empty())
+    {
+        if (Valid()) {
+            Traits::Close(handle_);
+        }
+        handle_ = handle;
+    }
+
+    // Gives the handle up without closing it.
+    Handle Release() { return std::exchange(handle_, Traits::Empty()); }
+
+private:
+    Handle handle_ = Traits::Empty();
+};
+
+// Kernel objects: CreateFileW fails with INVALID_HANDLE_VALUE, most other calls with null.
+struct KernelHandleTraits {
+    using Handle = HANDLE;
+    static Handle Empty() { return nullptr; }
+    static bool IsValid(Handle handle) { return handle != nullptr && handle != INVALID_HANDLE_VALUE; }
+    static void Close(Handle handle) { ::CloseHandle(handle); }
+};
+
+struct InternetHandleTraits {
+    using Handle = HINTERNET;
+    static Handle Empty() { return nullptr; }
+    static bool IsValid(Handle handle) { return handle != nullptr; }
+    static void Close(Handle handle) { ::InternetCloseHandle(handle); }
+};
+
+struct RegistryKeyTraits {
+    using Handle = HKEY;
+    static Handle Empty() { return nullptr; }
+    static bool IsValid(Handle handle) { return handle != nullptr; }
+    static void Close(Handle handle) { ::RegCloseKey(handle); }
+};
+
+using HandleOwner = ScopedHandle<KernelHandleTraits>;
+using InternetHandleOwner = ScopedHandle<InternetHandleTraits>;
+using RegistryKeyOwner = ScopedHandle<RegistryKeyTraits>;
