@@ -4,6 +4,9 @@
 //                                 "exe=<own path>", "cmdline=<command line>" and one
 //                                 "arg=<argument>" per CommandLineToArgvW argument
 //   VELMAR_FAKE_INSTALLER_EXIT    exit code (default 0)
+#include "base/file_io.h"
+#include "base/utf8_text.h"
+
 #include <windows.h>
 #include <shellapi.h>
 
@@ -11,18 +14,6 @@
 #include <string>
 
 namespace {
-
-std::string Utf8(const std::wstring& text)
-{
-    if (text.empty()) {
-        return std::string();
-    }
-    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                           nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], size, nullptr, nullptr);
-    return out;
-}
 
 std::wstring Environment(const wchar_t* name)
 {
@@ -39,24 +30,18 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
     wchar_t self[MAX_PATH] = {};
     ::GetModuleFileNameW(nullptr, self, MAX_PATH);
 
-    std::string record = "exe=" + Utf8(self) + "\ncmdline=" + Utf8(commandLine) + "\n";
+    std::string record = "exe=" + Utf8FromWide(self) + "\ncmdline=" + Utf8FromWide(commandLine) + "\n";
     int argc = 0;
     if (LPWSTR* argv = ::CommandLineToArgvW(commandLine, &argc)) {
         for (int i = 0; i < argc; ++i) {
-            record += "arg=" + Utf8(argv[i]) + "\n";
+            record += "arg=" + Utf8FromWide(argv[i]) + "\n";
         }
         ::LocalFree(argv);
     }
 
     const std::wstring recordPath = Environment(L"VELMAR_FAKE_INSTALLER_RECORD");
     if (!recordPath.empty()) {
-        HANDLE file = ::CreateFileW(recordPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
-            DWORD written = 0;
-            ::WriteFile(file, record.data(), static_cast<DWORD>(record.size()), &written, nullptr);
-            ::CloseHandle(file);
-        }
+        WriteWholeFile(recordPath, record);
     }
     const std::wstring exitText = Environment(L"VELMAR_FAKE_INSTALLER_EXIT");
     return exitText.empty() ? 0 : static_cast<int>(std::wcstol(exitText.c_str(), nullptr, 10));

@@ -9,6 +9,9 @@
 // --print      also prints "<time> <wParam> <text>" per message to stdout (UTF-8)
 // --seconds    exits after N seconds (default 300, 0 for never), a safety net for tests
 // --stop-file  exits soon after this file appears (polled every 50 ms)
+#include "base/file_io.h"
+#include "base/utf8_text.h"
+
 #include <windows.h>
 
 #include <cstdio>
@@ -31,45 +34,13 @@ struct Options {
 Options g_options;
 HANDLE g_record = INVALID_HANDLE_VALUE;
 
-std::string ToUtf8(const std::wstring& text)
-{
-    if (text.empty()) {
-        return std::string();
-    }
-    const int bytes = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                            nullptr, nullptr);
-    std::string utf8(static_cast<std::size_t>(bytes), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &utf8[0], bytes, nullptr, nullptr);
-    return utf8;
-}
-
-bool WriteAll(HANDLE file, const std::string& bytes)
-{
-    std::size_t offset = 0;
-    while (offset < bytes.size()) {
-        DWORD written = 0;
-        if (!::WriteFile(file, bytes.data() + offset, static_cast<DWORD>(bytes.size() - offset), &written, nullptr) ||
-            written == 0) {
-            return false;
-        }
-        offset += written;
-    }
-    return true;
-}
-
 // Written under a temporary name and renamed, so a reader never sees half a handle.
 bool WriteReadyFile(const std::wstring& path, HWND window)
 {
     const std::wstring temporary = path + L".part";
-    HANDLE file = ::CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return false;
-    }
     char text[32] = {};
     std::snprintf(text, sizeof text, "%lld", static_cast<long long>(reinterpret_cast<INT_PTR>(window)));
-    const bool written = WriteAll(file, text);
-    ::CloseHandle(file);
-    return written && ::MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    return WriteWholeFile(temporary, text) && ::MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
 void Record(WPARAM wParam, const COPYDATASTRUCT& data)
@@ -89,7 +60,7 @@ void Record(WPARAM wParam, const COPYDATASTRUCT& data)
             line += kHex[bytes[i] & 0x0F];
         }
         line += '\n';
-        WriteAll(g_record, line);
+        WriteAllBytes(g_record, line.data(), line.size());
     }
 
     if (g_options.print) {
@@ -104,7 +75,7 @@ void Record(WPARAM wParam, const COPYDATASTRUCT& data)
         SYSTEMTIME now = {};
         ::GetLocalTime(&now);
         std::printf("%02u:%02u:%02u.%03u %lld %s\n", now.wHour, now.wMinute, now.wSecond, now.wMilliseconds, param,
-                    ToUtf8(text).c_str());
+                    Utf8FromWide(text).c_str());
         std::fflush(stdout);
     }
 }

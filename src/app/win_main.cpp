@@ -1,6 +1,7 @@
-// Entry point: reads the command line once, sets up the log and picks the mode.
-#include "base/handle_owner.h"
+// Entry point: reads the command line once, sets up the log, picks the mode and
+// hands the same command line to it.
 #include "app/switches.h"
+#include "base/handle_owner.h"
 #include "crashreport/crash_report.h"
 #include "log/update_log.h"
 #include "update/update_driver.h"
@@ -20,11 +21,9 @@ bool HasSwitch(const wchar_t* commandLine, const wchar_t* switchText)
 int RunUpdateMode(const wchar_t* commandLine)
 {
     HandleOwner mutex(::CreateMutexW(nullptr, TRUE, kMutexName));
-    if (!mutex.Valid()) {
-        return 0;
-    }
-    if (::GetLastError() == ERROR_ALREADY_EXISTS) {
-        return 0;  // another instance runs the cycle
+    const DWORD error = ::GetLastError();
+    if (!mutex.Valid() || error == ERROR_ALREADY_EXISTS) {
+        return 0;  // no mutex, or another instance runs the cycle
     }
     g_updateLog.Stream() << L"AutoUpdateVelmar";
     return RunUpdateCycle(commandLine);
@@ -45,7 +44,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 
     if (HasSwitch(commandLine, L"--wait-for-debug")) {
         g_updateLog.Stream() << L"Wait for debugger\n";
-        ::MessageBoxW(nullptr, ::GetCommandLineW(), L"VelmarUpdateWaitForDebug", MB_OK);
+        ::MessageBoxW(nullptr, commandLine, L"VelmarUpdateWaitForDebug", MB_OK);
     }
 
     wchar_t dumpPath[kSwitchBufferChars] = {};

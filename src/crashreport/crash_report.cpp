@@ -3,8 +3,8 @@
 #include "app/switches.h"
 #include "build_settings.h"
 #include "net/http_upload.h"
+#include "net/transfer_rules.h"
 
-#include <new>
 #include <string>
 
 const wchar_t* const g_pszErrorLogUrl = VELMAR_ERROR_LOG_URL;
@@ -25,11 +25,12 @@ int UploadCrashDump(const wchar_t* commandLine, const wchar_t* dumpPath)
 
         std::wstring response;
         int status = 0;
-        const bool uploaded = PostMultipartForm(g_pszErrorLogUrl, fields, dumpPath, L"dump_file", std::nullopt,
-                                                &response, &status);
+        // A time-out always: a report that never ends would hold the browser's crash handling.
+        const bool uploaded = PostMultipartForm(g_pszErrorLogUrl, fields, dumpPath, L"dump_file",
+                                                DefaultTransferLimits().timeoutMs, &response, &status);
         return uploaded ? 1 : 0;
-    } catch (const std::bad_alloc&) {
-        // A dump too large for memory is a failed upload, not a crash of the reporter.
+    } catch (...) {
+        // Whatever escapes is a failed upload, not a crash of the reporter.
         return 0;
     }
 }

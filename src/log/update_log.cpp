@@ -1,5 +1,7 @@
 #include "log/update_log.h"
 
+#include "base/file_io.h"
+
 #include <windows.h>
 
 #include <cwchar>
@@ -7,8 +9,6 @@
 UpdateLog g_updateLog;
 
 namespace {
-
-constexpr std::size_t kFlushThreshold = 8192;
 
 std::wstring FindModuleDirectory()
 {
@@ -30,50 +30,36 @@ LogStream::~LogStream() { Close(); }
 bool LogStream::Open(const std::wstring& path)
 {
     Close();
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    file_ = file;
-    return true;
+    file_.Reset(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file_.Valid();
 }
 
 void LogStream::Close()
 {
-    if (file_ == nullptr) {
+    if (!file_.Valid()) {
         return;
     }
-    encoder_.Finish(buffer_);
-    FlushBuffer();
-    ::CloseHandle(static_cast<HANDLE>(file_));
-    file_ = nullptr;
+    std::string rest;
+    encoder_.Finish(rest);
+    WriteBytes(rest);
+    file_.Reset();
 }
 
-void LogStream::FlushBuffer()
+void LogStream::WriteBytes(const std::string& bytes)
 {
-    std::size_t offset = 0;
-    while (offset < buffer_.size()) {
-        DWORD written = 0;
-        const DWORD chunk = static_cast<DWORD>(buffer_.size() - offset);
-        if (!::WriteFile(static_cast<HANDLE>(file_), buffer_.data() + offset, chunk, &written, nullptr) ||
-            written == 0) {
-            break;  // a full disk loses log text, never the run
-        }
-        offset += written;
-    }
-    buffer_.clear();
+    // A full disk loses log text, never the run.
+    WriteAllBytes(file_.Get(), bytes.data(), bytes.size());
 }
 
 void LogStream::Write(const wchar_t* text, std::size_t length)
 {
-    if (file_ == nullptr) {
+    if (!file_.Valid()) {
         return;
     }
-    encoder_.Append(text, length, buffer_);
-    if (buffer_.size() >= kFlushThreshold) {
-        FlushBuffer();
-    }
+    std::string bytes;
+    encoder_.Append(text, length, bytes);
+    WriteBytes(bytes);
 }
 
 LogStream& LogStream::operator<<(const wchar_t* text)

@@ -2,13 +2,15 @@
 // while off, every write is accepted and dropped, so writers never test for it.
 #pragma once
 
+#include "base/handle_owner.h"
 #include "log/log_text.h"
 
 #include <string>
 #include <type_traits>
 
 // Append-only UTF-8 log file. Pieces go out one after another with nothing
-// added between them; the text reaches the file when the buffer fills or at close.
+// added between them, each written through at once, so a run that is killed
+// or crashes still leaves its story.
 class LogStream {
 public:
     LogStream() = default;
@@ -18,7 +20,7 @@ public:
 
     bool Open(const std::wstring& path);
     void Close();
-    bool IsOpen() const { return file_ != nullptr; }
+    bool IsOpen() const { return file_.Valid(); }
 
     LogStream& operator<<(const wchar_t* text);
     LogStream& operator<<(const std::wstring& text);
@@ -33,10 +35,9 @@ public:
 private:
     LogStream& WriteNumber(bool isSigned, long long signedValue, unsigned long long unsignedValue);
     void Write(const wchar_t* text, std::size_t length);
-    void FlushBuffer();
+    void WriteBytes(const std::string& bytes);
 
-    void* file_ = nullptr;  // HANDLE of the open file, null while the log is off
-    std::string buffer_;
+    HandleOwner file_;  // invalid while the log is off
     Utf8LogEncoder encoder_;
 };
 

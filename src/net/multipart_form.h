@@ -1,11 +1,10 @@
-// The crash report request body: text fields and one file as multipart/form-data.
-// Everything here but ReadWholeFile works on plain values and touches no network.
+// The crash report request body: text fields and one file as multipart/form-data,
+// on plain values.
 #pragma once
 
 #include <cstdint>
 #include <map>
 #include <string>
-#include <vector>
 
 // Field names order by their UTF-16 code units taken as unsigned numbers, so the
 // parts go out in the same order whatever the platform's wchar_t.
@@ -16,8 +15,8 @@ struct FieldNameLess {
 // Field name -> value; the body lists the parts in this map's order.
 using FormFields = std::map<std::wstring, std::wstring, FieldNameLess>;
 
-// HttpSendRequestW takes the body length as a DWORD: anything longer would go
-// out truncated, so such a body is never sent.
+// The body length is announced as a DWORD: anything longer would go out
+// truncated, so such a body is never sent.
 constexpr std::uint64_t kMaxRequestBodyBytes = 0xFFFFFFFFull;
 bool FitsOneRequest(std::uint64_t bodyBytes);
 
@@ -33,16 +32,15 @@ std::wstring MakeBoundary();
 // "Content-Type: multipart/form-data; boundary=" + boundary, without CR LF.
 std::wstring MakeContentTypeHeader(const std::wstring& boundary);
 
-// Reads the whole file, opened by its wide path and shared for reading and
-// writing (the crashed process may still hold its dump). The vector ends up
-// empty when the file cannot be opened or read, is empty, or is longer than
-// maxBytes: in every such case there is nothing to send.
-void ReadWholeFile(const std::wstring& path, std::vector<char>& bytes, std::uint64_t maxBytes = ~std::uint64_t{0});
+// The request body is head + the file's bytes + tail; the file is streamed
+// between the two, never held in memory.
+struct FormFrame {
+    std::string head;  // one part per field in map order, then the file part's header lines
+    std::string tail;  // CR LF and the closing delimiter
+};
 
-// Assembles the request body into `body`: one part per field in map order, then
-// the file part named filePartName whose filename is filePath in UTF-8, then the
-// closing delimiter. False when there is nothing to send (no file, empty file,
-// a body that would not fit one request) or a text converts to nothing; `body`
-// is then to be discarded.
-bool BuildFormBody(const FormFields& fields, const std::wstring& filePath, const std::wstring& filePartName,
-                   const std::wstring& boundary, std::string& body);
+// Builds the text around the file: the file part is named filePartName and its
+// filename is filePath in UTF-8. False when the boundary, the file path or the
+// part name converts to nothing.
+bool BuildFormFrame(const FormFields& fields, const std::wstring& filePath, const std::wstring& filePartName,
+                    const std::wstring& boundary, FormFrame& frame);

@@ -11,15 +11,18 @@ namespace {
 
 constexpr ULONG_PTR kHostMessageId = 12;
 
-// wnsprintfW is wsprintfW with a bound: a long version text is cut, never
-// written past the buffer (wsprintfW itself may write up to 1024 characters).
-void FormatHostText(wchar_t (&text)[kHostTextChars], const wchar_t* format, ...)
+// Formats into a zero-filled 260-character buffer and sends it. wnsprintfW is
+// wsprintfW with a bound: a long version text is cut, never written past the
+// buffer (wsprintfW itself may write up to 1024 characters).
+void SendFormattedHostMessage(const wchar_t* format, ...)
 {
+    wchar_t text[kHostTextChars] = {};
     va_list arguments;
     va_start(arguments, format);
     ::wvnsprintfW(text, kHostTextChars, format, arguments);
     va_end(arguments);
     text[kHostTextChars - 1] = L'\0';  // whatever the runtime did at the cut
+    SendHostMessage(text);
 }
 
 }  // namespace
@@ -35,30 +38,10 @@ LRESULT SendHostMessage(const wchar_t* text)
     return ::SendMessageW(g_hHostWnd, WM_COPYDATA, param, reinterpret_cast<LPARAM>(&data));
 }
 
-void NotifyCheckingForUpdate()
-{
-    wchar_t text[kHostTextChars] = {};
-    FormatHostText(text, L"OnCheckingForUpdate");
-    SendHostMessage(text);
-}
+void NotifyCheckingForUpdate() { SendFormattedHostMessage(L"OnCheckingForUpdate"); }
 
-void NotifyUpdateAvailable(const wchar_t* version)
-{
-    wchar_t text[kHostTextChars] = {};
-    FormatHostText(text, L"OnUpdateAvailable;%s", version);
-    SendHostMessage(text);
-}
+void NotifyUpdateAvailable(const wchar_t* version) { SendFormattedHostMessage(L"OnUpdateAvailable;%s", version); }
 
-void NotifyInstalling()
-{
-    wchar_t text[kHostTextChars] = {};
-    FormatHostText(text, L"OnInstalling");
-    SendHostMessage(text);
-}
+void NotifyInstalling() { SendFormattedHostMessage(L"OnInstalling"); }
 
-void NotifyComplete(std::int32_t resultCode)
-{
-    wchar_t text[kHostTextChars] = {};
-    FormatHostText(text, L"OnComplete;%d;", static_cast<int>(resultCode));
-    SendHostMessage(text);
-}
+void NotifyComplete(std::int32_t resultCode) { SendFormattedHostMessage(L"OnComplete;%d;", static_cast<int>(resultCode)); }

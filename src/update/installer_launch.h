@@ -5,6 +5,6 @@
 // 1 when it ran to its end with exit code 0, else 0.
 int RunPatchArchiveFile(const wchar_t* packagePath);
 
-// The downloaded package itself, given the "/installpath:" folder (which must
-// exist); 1 when it ran to its end with exit code 0, else 0.
-int RunFullInstaller(const wchar_t* packagePath);
+// The downloaded package itself, given the "/installpath:" folder of the
+// command line (which must exist); 1 when it ran to its end with exit code 0, else 0.
+int RunFullInstaller(const wchar_t* commandLine, const wchar_t* packagePath);

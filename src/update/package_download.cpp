@@ -2,12 +2,13 @@
 
 #include "build_settings.h"
 #include "log/update_log.h"
+#include "net/http_download.h"
+#include "net/transfer_rules.h"
 #include "update/host_messages.h"
-#include "update/http_download.h"
 #include "update/installer_launch.h"
 #include "update/package_location.h"
 #include "update/update_decision.h"
-#include "update/update_driver.h"
+#include "update/update_result.h"
 
 #include <windows.h>
 #include <shlwapi.h>
@@ -35,21 +36,21 @@ std::wstring CreateDownloadDirectory()
     return path;
 }
 
-void DownloadAndInstallUpdate()
+void DownloadAndInstallUpdate(const wchar_t* commandLine)
 {
     wchar_t tempDir[MAX_PATH] = {};
     ::GetTempPathW(MAX_PATH, tempDir);
     wchar_t szManifestFile[MAX_PATH] = {};
     ::GetTempFileNameW(tempDir, L"ov", ::GetTickCount(), szManifestFile);
-    if (!DownloadUrlToFile(kManifestUrl, szManifestFile)) {
+    if (!DownloadUrlToFile(kManifestUrl, szManifestFile, ManifestTransferLimits())) {
         return;
     }
 
     wchar_t szNewestUrl[kUrlBufferChars] = {};
     wchar_t szDownUrl[kUrlBufferChars] = {};
     int bFullPackage = 0;
-    if (DecideUpdate(szManifestFile, szDownUrl, bFullPackage, szNewestUrl) == 0) {
-        g_nUpdateResult = 1;
+    if (DecideUpdate(commandLine, szManifestFile, szDownUrl, bFullPackage, szNewestUrl) == 0) {
+        g_nUpdateResult = kUpdateSucceeded;
         return;
     }
     if (bFullPackage != 0) {
@@ -60,12 +61,12 @@ void DownloadAndInstallUpdate()
     const std::wstring downUrl(szDownUrl);
     std::wstring fileName;
     if (!FileNameFromUrl(downUrl, fileName) || !IsPlainFileName(fileName) || !HasHttpScheme(downUrl)) {
-        g_nUpdateResult = 3;
+        g_nUpdateResult = kUpdateFailed;
         return;
     }
     const std::wstring packagePath = JoinPackagePath(CreateDownloadDirectory(), fileName, MAX_PATH);
     if (packagePath.empty()) {
-        g_nUpdateResult = 3;
+        g_nUpdateResult = kUpdateFailed;
         return;
     }
     wchar_t szPackageFile[MAX_PATH] = {};
@@ -74,11 +75,12 @@ void DownloadAndInstallUpdate()
         ::DeleteFileW(szPackageFile);
     }
     g_updateLog.Stream() << L"szDownUrl:" << szDownUrl << szPackageFile;
-    if (!DownloadUrlToFile(szDownUrl, szPackageFile)) {
-        g_nUpdateResult = 3;
+    if (!DownloadUrlToFile(szDownUrl, szPackageFile, DefaultTransferLimits())) {
+        g_nUpdateResult = kUpdateFailed;
         return;
     }
     NotifyInstalling();
-    const int installed = bFullPackage != 0 ? RunFullInstaller(szPackageFile) : RunPatchArchiveFile(szPackageFile);
-    g_nUpdateResult = installed != 0 ? 1 : 3;
+    const int installed =
+        bFullPackage != 0 ? RunFullInstaller(commandLine, szPackageFile) : RunPatchArchiveFile(szPackageFile);
+    g_nUpdateResult = installed != 0 ? kUpdateSucceeded : kUpdateFailed;
 }

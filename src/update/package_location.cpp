@@ -1,19 +1,5 @@
 #include "update/package_location.h"
 
-#include <cwctype>
-
-bool HasHttpScheme(const std::wstring& url)
-{
-    const std::size_t colon = url.find(L':');
-    if (colon == std::wstring::npos || url.compare(colon, 3, L"://") != 0) {
-        return false;
-    }
-    std::wstring scheme = url.substr(0, colon);
-    for (wchar_t& c : scheme) {
-        c = static_cast<wchar_t>(std::towlower(c));
-    }
-    return scheme == L"http" || scheme == L"https";
-}
 
 bool FileNameFromUrl(const std::wstring& url, std::wstring& fileName)
 {

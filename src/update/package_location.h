@@ -4,9 +4,6 @@
 
 #include <string>
 
-// True for URLs whose scheme is http or https (any letter case) followed by "://".
-bool HasHttpScheme(const std::wstring& url);
-
 // Everything after the last slash of the URL; false when the URL holds no slash.
 bool FileNameFromUrl(const std::wstring& url, std::wstring& fileName);
 

@@ -64,8 +64,9 @@ int DecideUpdateFor(const wchar_t* commandLine, const wchar_t* baseUrl, ProfileR
     return 0;
 }
 
-int DecideUpdate(const wchar_t* manifestPath, wchar_t* patchUrl, int& bFullPackage, wchar_t* fullPackageUrl)
+int DecideUpdate(const wchar_t* commandLine, const wchar_t* manifestPath, wchar_t* patchUrl, int& bFullPackage,
+                 wchar_t* fullPackageUrl)
 {
-    return DecideUpdateFor(::GetCommandLineW(), VELMAR_UPDATE_BASE_URL, &::GetPrivateProfileStringW, manifestPath,
+    return DecideUpdateFor(commandLine, VELMAR_UPDATE_BASE_URL, &::GetPrivateProfileStringW, manifestPath,
                            patchUrl, bFullPackage, fullPackageUrl);
 }

@@ -3,54 +3,40 @@
 // named by the first argument; further NAME=VALUE arguments are set in the
 // child's environment. Prints the child's process id, waits for it and exits
 // with its exit code (or 255 when it cannot be started).
+#include "base/process_launch.h"
+#include "base/utf8_text.h"
+
 #include <windows.h>
 
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <string>
-#include <vector>
 
 int wmain(int argc, wchar_t** argv)
 {
     if (argc < 2) {
         return 255;
     }
-    HANDLE file = ::CreateFileW(argv[1], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    std::ifstream file(argv[1], std::ios::binary);
+    if (!file) {
         return 255;
     }
-    std::string utf8;
-    char chunk[4096];
-    DWORD read = 0;
-    while (::ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read != 0) {
-        utf8.append(chunk, read);
-    }
-    ::CloseHandle(file);
-    const int chars = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::vector<wchar_t> commandLine(static_cast<std::size_t>(chars) + 1, L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), commandLine.data(), chars);
+    const std::string utf8((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
 
     for (int i = 2; i < argc; ++i) {
-        std::wstring assignment(argv[i]);
+        const std::wstring assignment(argv[i]);
         const std::size_t equals = assignment.find(L'=');
         if (equals != std::wstring::npos) {
             ::SetEnvironmentVariableW(assignment.substr(0, equals).c_str(), assignment.c_str() + equals + 1);
         }
     }
 
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                          &process)) {
-        std::printf("start failed %lu\n", ::GetLastError());
+    const ProcessRun run = RunProcessAndWait(nullptr, WideFromUtf8(utf8), 0, INFINITE);
+    if (!run.started) {
+        std::printf("start failed %lu\n", run.error);
         return 255;
     }
-    std::printf("pid %lu\n", process.dwProcessId);
-    std::fflush(stdout);
-    ::WaitForSingleObject(process.hProcess, INFINITE);
-    DWORD code = 255;
-    ::GetExitCodeProcess(process.hProcess, &code);
-    ::CloseHandle(process.hThread);
-    ::CloseHandle(process.hProcess);
-    return static_cast<int>(code);
+    std::printf("pid %lu\n", run.processId);
+    return run.ended ? static_cast<int>(run.exitCode) : 255;
 }

@@ -2,7 +2,8 @@
 // starts around this executable; their ports come in the environment.
 #include "net/http_upload.h"
 
-#include "net_test_files.h"
+#include "base/process_launch.h"
+#include "test_files.h"
 
 #include <windows.h>
 #include <wincrypt.h>
@@ -15,26 +16,6 @@
 #include <vector>
 
 namespace {
-
-// ------------------------------------------------------- reply completeness
-
-TEST(ReplyLength, CompleteWhenUnannouncedOrExact)
-{
-    const struct {
-        bool announced;
-        long long length;
-        std::uint64_t read;
-        bool complete;
-    } cases[] = {
-        {false, 0, 0, true},       {false, 0, 12345, true}, {true, 0, 0, true},   {true, 10, 10, true},
-        {true, 10, 9, false},      {true, 10, 11, false},   {true, 0, 1, false},  {true, -1, 0, false},
-        {true, 5000000000LL, 5000000000ull, true},          {true, 5000000000LL, 705032704ull, false},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(c.complete, ReplyLengthMatches(c.announced, c.length, c.read))
-            << c.announced << " " << c.length << " " << c.read;
-    }
-}
 
 // ---------------------------------------------------------- local servers
 
@@ -231,21 +212,10 @@ DWORD PostInFreshProcess(const std::wstring& url, const std::wstring& dump)
     ::GetModuleFileNameW(nullptr, self, MAX_PATH);
     std::wstring tool(self);
     tool.replace(tool.rfind(L'\\') + 1, std::wstring::npos, L"https_post.exe");
-    std::wstring commandLine = L"\"" + tool + L"\" \"" + url + L"\" \"" + dump + L"\"";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    if (!::CreateProcessW(tool.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                          &process)) {
-        ADD_FAILURE() << "cannot start https_post.exe: " << ::GetLastError();
-        return 255;
-    }
-    ::WaitForSingleObject(process.hProcess, 60000);
-    DWORD code = 255;
-    ::GetExitCodeProcess(process.hProcess, &code);
-    ::CloseHandle(process.hThread);
-    ::CloseHandle(process.hProcess);
-    return code;
+    const ProcessRun run =
+        RunProcessAndWait(tool.c_str(), L"\"" + tool + L"\" \"" + url + L"\" \"" + dump + L"\"", 0, 60000);
+    EXPECT_TRUE(run.ended) << "https_post.exe: error " << run.error;
+    return run.ended ? run.exitCode : 255;
 }
 
 TEST_F(HttpUpload, HttpsNeedsATrustedCertificate)

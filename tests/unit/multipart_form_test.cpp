@@ -1,11 +1,14 @@
 #include "net/multipart_form.h"
 
-#include "net/utf8_text.h"
-#include "net_test_files.h"
+#include "base/utf8_text.h"
+#include "net/upload_file.h"
+#include "test_files.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -118,63 +121,105 @@ TEST(Boundary, HeaderLineCarriesIt)
               MakeContentTypeHeader(boundary));
 }
 
-// ---------------------------------------------------------------- whole file
+// ----------------------------------------------------------- the file, streamed
 
-TEST(ReadWholeFile, KeepsEveryByteUnchanged)
+// Everything SendFileBytes hands on, with the largest piece seen.
+struct Sent {
+    bool opened = false;
+    bool ok = false;
+    TransferEnd why = TransferEnd::Complete;
+    std::string bytes;
+    DWORD largestPiece = 0;
+};
+
+Sent SendWholeFile(const std::wstring& path, const std::function<bool(std::string&)>& onPiece = nullptr)
 {
-    ScratchFolder folder;
-    const std::string bytes("MDMP\0\r\n\n\r\x1A\xFF\x80 end", 16);
-    const std::wstring path = folder.Write(L"binary.dmp", bytes);
-    std::vector<char> read;
-    ReadWholeFile(path, read);
-    EXPECT_EQ(bytes, Bytes(read));
+    Sent sent;
+    std::uint64_t size = 0;
+    const HandleOwner file = OpenUploadFile(path, size);
+    sent.opened = file.Valid();
+    if (!sent.opened) {
+        return sent;
+    }
+    DWORD error = 0;
+    sent.ok = SendFileBytes(
+        file.Get(), size,
+        [&](const char* data, DWORD count) {
+            sent.bytes.append(data, count);
+            sent.largestPiece = std::max(sent.largestPiece, count);
+            return onPiece ? onPiece(sent.bytes) : true;
+        },
+        sent.why, error);
+    return sent;
 }
 
-TEST(ReadWholeFile, MissingOrEmptyGivesNothing)
+TEST(UploadFile, SendsEveryByteUnchangedInPiecesOfAtMost1MiB)
 {
     ScratchFolder folder;
-    std::vector<char> read{'o', 'l', 'd'};
-    ReadWholeFile(folder.Missing(L"absent.dmp"), read);
-    EXPECT_TRUE(read.empty());
-    read = {'o', 'l', 'd'};
-    ReadWholeFile(folder.Write(L"empty.dmp", ""), read);
-    EXPECT_TRUE(read.empty());
-    read = {'o', 'l', 'd'};
-    ReadWholeFile(folder.Path(), read);  // a folder is no dump
-    EXPECT_TRUE(read.empty());
+    std::string bytes("MDMP\0\r\n\n\r\x1A\xFF\x80 end", 16);
+    for (int i = 0; bytes.size() < 2500000; ++i) {
+        bytes += static_cast<char>(i * 7);
+    }
+    const Sent sent = SendWholeFile(folder.Write(L"binary.dmp", bytes));
+    EXPECT_TRUE(sent.ok);
+    EXPECT_TRUE(sent.bytes == bytes);
+    EXPECT_EQ(1024u * 1024u, sent.largestPiece);
 }
 
-TEST(ReadWholeFile, ReadsAFileStillOpenForWriting)
+TEST(UploadFile, NothingToSendWhenMissingEmptyOrAFolder)
 {
     ScratchFolder folder;
-    const std::wstring path = folder.Write(L"live.dmp", "still written");
-    HANDLE writer = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, writer);
-    std::vector<char> read;
-    ReadWholeFile(path, read);
-    ::CloseHandle(writer);
-    EXPECT_EQ(std::string("still written"), Bytes(read));
+    for (const std::wstring& path :
+         {folder.Missing(L"absent.dmp"), folder.Write(L"empty.dmp", ""), folder.Path(), std::wstring()}) {
+        std::uint64_t size = 99;
+        EXPECT_FALSE(OpenUploadFile(path, size).Valid()) << std::string(path.begin(), path.end());
+        EXPECT_EQ(0u, size);
+    }
 }
 
-TEST(ReadWholeFile, OpensAPathBeyondAscii)
+TEST(UploadFile, ReadsAFileStillOpenForWritingAndAPathBeyondAscii)
 {
     ScratchFolder folder(L"\u4E2D\u6587");
-    const std::wstring path = folder.Write(L"\u00E9t\u00E9.dmp", "wide path");
-    std::vector<char> read;
-    ReadWholeFile(path, read);
-    EXPECT_EQ(std::string("wide path"), Bytes(read));
+    const std::wstring path = folder.Write(L"\u00E9t\u00E9.dmp", "still written");
+    HandleOwner writer(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                     nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(writer.Valid());
+    EXPECT_EQ("still written", SendWholeFile(path).bytes);
 }
 
-TEST(ReadWholeFile, FileLongerThanTheLimitGivesNothing)
+TEST(UploadFile, AFileThatChangesWhileSentIsNeverSentCut)
 {
-    ScratchFolder folder;
-    const std::wstring path = folder.Write(L"ten.dmp", "0123456789");
-    std::vector<char> read;
-    ReadWholeFile(path, read, 9);
-    EXPECT_TRUE(read.empty());
-    ReadWholeFile(path, read, 10);
-    EXPECT_EQ(std::string("0123456789"), Bytes(read));
+    // The crashed process may still write its dump: the announced length was
+    // taken at the start, so a file that shrinks or grows must stop the request.
+    const struct {
+        const char* label;
+        LONGLONG newSize;  // set through another handle after the first piece; -1: leave it
+        bool refuse;       // the sender refuses the first piece
+        bool ok;
+        TransferEnd why;
+    } cases[] = {
+        {"unchanged", -1, false, true, TransferEnd::Complete},
+        {"shrinks", 1024 * 1024 + 10, false, false, TransferEnd::SourceChanged},
+        {"grows", 4 * 1024 * 1024, false, false, TransferEnd::SourceChanged},
+        {"sender_refuses", -1, true, false, TransferEnd::Complete},
+    };
+    for (const auto& c : cases) {
+        ScratchFolder folder;
+        const std::wstring path = folder.Write(L"live.dmp", std::string(3 * 1024 * 1024, 'd'));
+        const Sent sent = SendWholeFile(path, [&](std::string& soFar) {
+            if (soFar.size() == 1024 * 1024 && c.newSize >= 0) {
+                HandleOwner other(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                nullptr, OPEN_EXISTING, 0, nullptr));
+                LARGE_INTEGER size = {};
+                size.QuadPart = c.newSize;
+                EXPECT_TRUE(::SetFilePointerEx(other.Get(), size, nullptr, FILE_BEGIN) && ::SetEndOfFile(other.Get()));
+            }
+            return !c.refuse;
+        });
+        EXPECT_EQ(c.ok, sent.ok) << c.label;
+        EXPECT_EQ(c.why, sent.why) << c.label;
+        EXPECT_LE(sent.bytes.size(), 3u * 1024 * 1024) << c.label;
+    }
 }
 
 // ---------------------------------------------------------------- 4 GiB rule
@@ -197,6 +242,19 @@ TEST(BodyLimit, OneRequestCarriesLessThan4GiB)
 }
 
 // ----------------------------------------------------------------- form body
+
+// The body as it goes out: the frame around the file's bytes.
+bool BuildFormBody(const FormFields& fields, const std::wstring& filePath, const std::wstring& filePartName,
+                   const std::wstring& boundary, std::string& body)
+{
+    FormFrame frame;
+    std::uint64_t size = 0;
+    if (!BuildFormFrame(fields, filePath, filePartName, boundary, frame) || !OpenUploadFile(filePath, size).Valid()) {
+        return false;
+    }
+    body = frame.head + ReadFileBytes(filePath) + frame.tail;
+    return true;
+}
 
 const std::wstring kBoundary = L"---------------------------0000002900004823";
 const std::string kDelimiter = "-----------------------------0000002900004823";  // "--" + boundary

@@ -1,4 +1,3 @@
-#include "update/http_download.h"
 #include "update/package_location.h"
 
 #include <gtest/gtest.h>
@@ -48,18 +47,6 @@ TEST(PackageLocation, OnlyPlainNamesPass)
     }
 }
 
-TEST(PackageLocation, OnlyHttpSchemes)
-{
-    EXPECT_TRUE(HasHttpScheme(L"http://127.0.0.1/x.exe"));
-    EXPECT_TRUE(HasHttpScheme(L"https://host/x.exe"));
-    EXPECT_TRUE(HasHttpScheme(L"HTTP://host/x.exe"));
-    EXPECT_FALSE(HasHttpScheme(L"file:///C:/x.exe"));
-    EXPECT_FALSE(HasHttpScheme(L"ftp://host/x.exe"));
-    EXPECT_FALSE(HasHttpScheme(L"http:/host/x.exe"));
-    EXPECT_FALSE(HasHttpScheme(L"C:\\x\\y.exe"));
-    EXPECT_FALSE(HasHttpScheme(L"0"));
-}
-
 TEST(PackageLocation, PathMustFitItsBuffer)
 {
     const std::wstring folder = L"C:\\T\\123";
@@ -67,18 +54,6 @@ TEST(PackageLocation, PathMustFitItsBuffer)
     const std::wstring fits(260 - 1 - folder.size() - 1, L'n');
     EXPECT_EQ(259u, JoinPackagePath(folder, fits, 260).size());
     EXPECT_EQ(L"", JoinPackagePath(folder, fits + L"n", 260));
-}
-
-TEST(HttpDownload, CompleteOnlyFor200WithTheAnnouncedLength)
-{
-    EXPECT_TRUE(IsCompleteDownload(200, true, 10, 10));
-    EXPECT_TRUE(IsCompleteDownload(200, false, 0, 12345));
-    EXPECT_TRUE(IsCompleteDownload(200, true, 0, 0));
-    EXPECT_FALSE(IsCompleteDownload(200, true, 10, 9));
-    EXPECT_FALSE(IsCompleteDownload(200, true, 10, 11));
-    EXPECT_FALSE(IsCompleteDownload(404, true, 9, 9));
-    EXPECT_FALSE(IsCompleteDownload(206, false, 0, 9));
-    EXPECT_TRUE(IsCompleteDownload(200, true, 5000000000ULL, 5000000000ULL));
 }
 
 }  // namespace

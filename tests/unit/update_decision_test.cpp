@@ -6,7 +6,7 @@
 
 #include <windows.h>
 
-#include "file_bytes.h"
+#include "test_files.h"
 
 #include <gtest/gtest.h>
 
@@ -36,25 +36,6 @@ DWORD WINAPI CountingReader(LPCWSTR section, LPCWSTR key, LPCWSTR defaultValue, 
     return ::GetPrivateProfileStringW(section, key, defaultValue, buffer, size, path);
 }
 
-std::wstring TempFolder()
-{
-    wchar_t temp[MAX_PATH] = {};
-    ::GetTempPathW(MAX_PATH, temp);
-    std::wstring folder = std::wstring(temp) + L"velmar-decision-" + std::to_wstring(::GetCurrentProcessId());
-    ::CreateDirectoryW(folder.c_str(), nullptr);
-    return folder;
-}
-
-void WriteBytes(const std::wstring& path, const std::string& bytes)
-{
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, file);
-    DWORD written = 0;
-    ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    ::CloseHandle(file);
-}
-
-
 std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
 struct Outcome {
@@ -71,18 +52,13 @@ class UpdateDecisionTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        folder_ = TempFolder();
-        manifest_ = folder_ + L"\\version.ini";
+        manifest_ = folder_.Path() + L"\\version.ini";
         g_reads.clear();
         g_hHostWnd = host_.Window();
     }
-    void TearDown() override
-    {
-        ::DeleteFileW(manifest_.c_str());
-        g_hHostWnd = nullptr;
-    }
+    void TearDown() override { g_hHostWnd = nullptr; }
 
-    void WriteManifest(const std::string& text) { WriteBytes(manifest_, text); }
+    void WriteManifest(const std::string& text) { ASSERT_TRUE(WriteWholeFile(manifest_, text)); }
 
     // A manifest with section "main" and the given keys (null: key absent).
     void WriteMain(const char* version, const char* miniver, const char* newest = "http://127.0.0.1:9/full/setup.exe")
@@ -162,7 +138,7 @@ protected:
         EXPECT_EQ((std::vector<std::wstring>{L"version", L"miniver", L"newest"}), o.keysRead);
     }
 
-    std::wstring folder_;
+    ScratchFolder folder_;
     std::wstring manifest_;
     HostWindowRecorder host_;
 };
@@ -283,7 +259,7 @@ TEST_F(UpdateDecisionTest, NoInstalledVersionLeavesTheManifestUnread)
 
 TEST_F(UpdateDecisionTest, MissingOrForeignManifestReadsAsAbsent)
 {
-    ExpectNothing(Decide(L"u.exe /v:1.0.0.5", folder_ + L"\\no-such-file.ini"));
+    ExpectNothing(Decide(L"u.exe /v:1.0.0.5", folder_.Path() + L"\\no-such-file.ini"));
     WriteManifest("[other]\r\nversion=9.0.0.0\r\nminiver=1.0.0.0\r\n");
     ExpectNothing(DecideInstalled(L"1.0.0.5"));
     // Section and key names are not case-sensitive in a private-profile file.
@@ -340,10 +316,10 @@ protected:
     {
         static unsigned long tick = 1000;
         ++tick;
-        g_updateLog.EnableAt(folder_, tick);
+        g_updateLog.EnableAt(folder_.Path(), tick);
         Decide(commandLine);
         g_updateLog.Stream().Close();
-        return ReadFileBytes(folder_ + L"\\updatelog\\" + std::to_wstring(tick) + L"\\_velmarupdate.log");
+        return ReadFileBytes(folder_.Path() + L"\\updatelog\\" + std::to_wstring(tick) + L"\\_velmarupdate.log");
     }
 };
 

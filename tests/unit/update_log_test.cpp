@@ -2,23 +2,13 @@
 
 #include <windows.h>
 
-#include "file_bytes.h"
+#include "test_files.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
 namespace {
-
-std::wstring MakeTempFolder(const wchar_t* name)
-{
-    wchar_t temp[MAX_PATH] = {};
-    ::GetTempPathW(MAX_PATH, temp);
-    std::wstring folder = std::wstring(temp) + name + std::to_wstring(::GetCurrentProcessId());
-    ::CreateDirectoryW(folder.c_str(), nullptr);
-    return folder;
-}
-
 
 bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
@@ -51,7 +41,8 @@ TEST(UpdateLog, EmptyModuleDirectoryKeepsLogOff)
 
 TEST(UpdateLog, WritesRunFolderAndUtf8Text)
 {
-    const std::wstring base = MakeTempFolder(L"velmar-log-");
+    ScratchFolder folder;
+    const std::wstring& base = folder.Path();
     const std::wstring runFolder = base + L"\\updatelog\\4294967295";
     {
         UpdateLog log;
@@ -61,15 +52,16 @@ TEST(UpdateLog, WritesRunFolderAndUtf8Text)
         ASSERT_TRUE(log.Stream().IsOpen());
         log.Stream() << L"PID:" << -7 << L"CmdLine is" << L"C:\\\u4e2d\\x /v:1" << L"Wait for debugger\n"
                      << L"after" << 4000000000UL;
-        // Nothing is flushed per write: the text reaches the file at close.
+        // Written through: the text is in the file before the log is closed.
+        EXPECT_EQ(std::string("PID:-7CmdLine isC:\\\xe4\xb8\xad\\x /v:1Wait for debugger\r\nafter4000000000"),
+                  ReadFileBytes(runFolder + L"\\_velmarupdate.log"));
     }
-    EXPECT_EQ(std::string("PID:-7CmdLine isC:\\\xe4\xb8\xad\\x /v:1Wait for debugger\r\nafter4000000000"),
-              ReadFileBytes(runFolder + L"\\_velmarupdate.log"));
 }
 
 TEST(UpdateLog, SameTickTruncatesEarlierRun)
 {
-    const std::wstring base = MakeTempFolder(L"velmar-log2-");
+    ScratchFolder folder;
+    const std::wstring& base = folder.Path();
     {
         UpdateLog first;
         first.EnableAt(base, 907);
@@ -86,7 +78,8 @@ TEST(UpdateLog, SameTickTruncatesEarlierRun)
 TEST(UpdateLog, UnwritableFolderLeavesLogOffWithPathsSet)
 {
     // A file where the "updatelog" folder should be: nothing can be created below it.
-    const std::wstring base = MakeTempFolder(L"velmar-log3-");
+    ScratchFolder folder;
+    const std::wstring& base = folder.Path();
     HANDLE blocker = ::CreateFileW((base + L"\\updatelog").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
                                    nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, blocker);
@@ -101,7 +94,8 @@ TEST(UpdateLog, UnwritableFolderLeavesLogOffWithPathsSet)
 
 TEST(UpdateLog, LargeTextIsWrittenWhole)
 {
-    const std::wstring base = MakeTempFolder(L"velmar-log4-");
+    ScratchFolder folder;
+    const std::wstring& base = folder.Path();
     const std::wstring piece(1000, L'\u00e9');
     {
         UpdateLog log;

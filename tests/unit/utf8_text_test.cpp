@@ -1,4 +1,4 @@
-#include "net/utf8_text.h"
+#include "base/utf8_text.h"
 
 #include <gtest/gtest.h>
 

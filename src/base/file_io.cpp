@@ -1,0 +1,32 @@
+#include "base/file_io.h"
+
+#include "base/handle_owner.h"
+
+#include <algorithm>
+
+bool WriteAllBytes(HANDLE file, const void* data, std::size_t size)
+{
+    const char* next = static_cast<const char*>(data);
+    while (size > 0) {
+        // WriteFile takes a DWORD count.
+        const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(size, 0x40000000u));
+        DWORD written = 0;
+        if (!::WriteFile(file, next, piece, &written, nullptr)) {
+            return false;
+        }
+        if (written == 0) {
+            ::SetLastError(ERROR_WRITE_FAULT);
+            return false;
+        }
+        next += written;
+        size -= written;
+    }
+    return true;
+}
+
+bool WriteWholeFile(const std::wstring& path, const std::string& bytes)
+{
+    HandleOwner file(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file.Valid() && WriteAllBytes(file.Get(), bytes.data(), bytes.size());
+}

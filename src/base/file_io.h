@@ -1,0 +1,14 @@
+// Small file helpers that several areas need.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <string>
+
+// Writes every byte, looping over partial writes. False on the first failure
+// (a full disk, say); GetLastError() then tells why.
+bool WriteAllBytes(HANDLE file, const void* data, std::size_t size);
+
+// Creates or truncates the file and writes the bytes into it.
+bool WriteWholeFile(const std::wstring& path, const std::string& bytes);

@@ -1,0 +1,87 @@
+// The rules every network transfer keeps, on plain values: its limits, the
+// stall guard, redirects, completeness, and how an early end is described.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <deque>
+#include <string>
+
+struct TransferLimits {
+    DWORD timeoutMs = 0;            // connect, send and receive, per call; 0: the client's own
+    DWORD stallWindowMs = 0;        // fewer than stallMinBytes in any window this long ends it; 0: off
+    std::uint64_t stallMinBytes = 1024;
+    DWORD overallMs = 0;            // the whole transfer, redirects included; 0: no limit
+    std::uint64_t maxBytes = 0;     // longest body accepted; 0: no limit
+    int maxRedirects = 10;
+};
+
+// The limits this build was made with: production values in a release build,
+// shorter ones in the test build.
+TransferLimits DefaultTransferLimits();
+// The manifest also has an overall time limit and a size limit.
+TransferLimits ManifestTransferLimits();
+
+enum class TransferEnd {
+    Complete,
+    BadUrl,            // not an http(s) URL, or it does not split
+    WindowsError,      // a WinINet or file call failed; the error code says why
+    TimedOut,          // a connect, send or receive time-out
+    HttpStatus,        // an answer other than 200
+    ShortBody,         // fewer or more bytes than the announced Content-Length
+    Stalled,           // too few bytes in a stall window
+    TooLong,           // over the overall time limit
+    TooLarge,          // over the size limit
+    TooManyRedirects,
+    RedirectRefused,   // to another scheme than http(s), or from https down to http
+    SourceChanged,     // the file being sent grew or shrank meanwhile
+    LocalWriteFailed,  // the received bytes could not be stored
+};
+
+struct TransferOutcome {
+    TransferEnd end = TransferEnd::Complete;
+    DWORD status = 0;     // the last HTTP status read, 0 when none
+    DWORD error = 0;      // GetLastError() where a call failed
+    std::wstring where;   // the URL it happened at (a redirect's target when refused)
+
+    bool Complete() const { return end == TransferEnd::Complete; }
+};
+
+// One short line for the diagnostic log, e.g. "HTTP status 404" or
+// "stalled: under 1024 bytes in 30 s".
+std::wstring DescribeTransferEnd(const TransferOutcome& outcome, const TransferLimits& limits);
+
+// Watches one transfer: the overall time, the size and the stall rule. Times
+// are milliseconds of a monotonic clock, bytes the running total moved.
+class TransferGuard {
+public:
+    TransferGuard(const TransferLimits& limits, std::uint64_t startMs);
+
+    // Complete while the transfer may go on; otherwise why it must end.
+    TransferEnd Check(std::uint64_t nowMs, std::uint64_t totalBytes);
+
+    // Milliseconds left of the overall limit (at least 1), or `cap` when less or unlimited.
+    DWORD RemainingMs(std::uint64_t nowMs, DWORD cap) const;
+
+private:
+    struct Sample {
+        std::uint64_t ms;
+        std::uint64_t bytes;
+    };
+    TransferLimits limits_;
+    std::uint64_t startMs_;
+    std::deque<Sample> samples_;  // oldest first; the first is at or before the window's start
+};
+
+// True for URLs whose scheme is http or https (any letter case) followed by "://".
+bool HasHttpScheme(const std::wstring& url);
+bool IsHttpsUrl(const std::wstring& url);
+
+// Answers that send the client elsewhere.
+bool IsRedirectStatus(DWORD status);
+// A redirect is followed only to http or https, and never from https down to http.
+bool IsAllowedRedirect(const std::wstring& fromUrl, const std::wstring& toUrl);
+
+// A body is complete when no length was announced or exactly that many bytes arrived.
+bool IsCompleteBody(bool lengthAnnounced, std::uint64_t announcedLength, std::uint64_t receivedLength);

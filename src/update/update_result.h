@@ -1,0 +1,11 @@
+// The outcome of one update cycle, written by the package download and sent by
+// the driver in "OnComplete;%d;".
+#pragma once
+
+#include <cstdint>
+
+constexpr std::int32_t kUpdateSucceeded = 1;  // nothing failed: not due, nothing to install, installed
+constexpr std::int32_t kUpdateFailed = 3;     // an update was to be fetched and failed
+
+// kUpdateSucceeded at start.
+extern std::int32_t g_nUpdateResult;
