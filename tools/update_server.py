@@ -8,26 +8,49 @@ Serves a folder laid out as the real server is:
 
 Run it:   /usr/bin/python3 tools/update_server.py --root DIR --port 18741
 and build the updater with VELMAR_UPDATE_BASE_URL=http://127.0.0.1:18741/update/.
-It listens on 127.0.0.1 only. Tests import it and script odd answers per path
-(status codes, bodies cut short of their Content-Length, no Content-Length).
+It listens on 127.0.0.1 only. Tests import it and script odd answers per path,
+for GET and for POST alike (a POST's body is read first, unless told not to):
+status codes, bodies cut short of their Content-Length, no Content-Length, and
+the ways real networks misbehave: no answer at all, a body that stops halfway,
+a body that trickles, redirects.
 """
 import argparse
 import http.server
 import os
 import posixpath
+import select
 import shutil
+import socket
 import threading
+import time
 import urllib.parse
 
 
 class Fault:
-    """How to answer one path instead of serving the file."""
+    """How to answer one path instead of serving the file.
 
-    def __init__(self, status=200, body=b"", cut_short_by=0, no_length=False):
+    stall:          send nothing at all, before the status line, for this many seconds
+    stall_after:    send the head and this many body bytes, then nothing for `stall` seconds
+    trickle:        send the body `trickle_bytes` bytes at a time, one piece every `trickle` seconds
+    trickle_head:   send the status line and headers one byte every this many seconds
+    redirect:       answer `status` (a 3xx) with this Location
+    read_request:   False leaves a POST's body unread (the client's send then blocks)
+    A stall ends early when the client goes away.
+    """
+
+    def __init__(self, status=200, body=b"", cut_short_by=0, no_length=False, stall=None, stall_after=None,
+                 trickle=None, trickle_bytes=1, trickle_head=None, redirect=None, read_request=True):
         self.status = status
         self.body = body
         self.cut_short_by = cut_short_by
         self.no_length = no_length
+        self.stall = stall
+        self.stall_after = stall_after
+        self.trickle = trickle
+        self.trickle_bytes = trickle_bytes
+        self.trickle_head = trickle_head
+        self.redirect = redirect
+        self.read_request = read_request
 
 
 class UpdateServer(http.server.ThreadingHTTPServer):
@@ -72,6 +95,23 @@ class Handler(http.server.BaseHTTPRequestHandler):
             fault = self.server.faults.get(path)
         if fault is not None:
             return self.answer_fault(fault)
+        self.serve_file(path)
+
+    def do_POST(self):
+        path = urllib.parse.urlsplit(self.path).path
+        with self.server.lock:
+            self.server.requests.append(path)
+            fault = self.server.faults.get(path, Fault(200, b"stored\n"))
+        if fault.read_request:
+            remaining = int(self.headers.get("Content-Length", "0"))
+            while remaining > 0:
+                chunk = self.rfile.read(min(remaining, 1024 * 1024))
+                if not chunk:
+                    return
+                remaining -= len(chunk)
+        self.answer_fault(fault)
+
+    def serve_file(self, path):
         local = self.local_path(path)
         if local is None or not os.path.isfile(local):
             return self.answer_fault(Fault(404, b"not found\n"))
@@ -83,18 +123,66 @@ class Handler(http.server.BaseHTTPRequestHandler):
         with open(local, "rb") as f:
             shutil.copyfileobj(f, self.wfile, 1024 * 1024)
 
+    def wait_unless_gone(self, seconds, drain=True):
+        """Sleeps, but returns as soon as the client has closed its end. Bytes the
+        client still sends are dropped, unless drain is False (then they stay unread)."""
+        deadline = time.monotonic() + seconds
+        while time.monotonic() < deadline:
+            readable, _, _ = select.select([self.connection], [], [], min(0.2, max(0, deadline - time.monotonic())))
+            if not readable:
+                continue
+            try:
+                if not self.connection.recv(65536, socket.MSG_PEEK):
+                    return
+                if drain:
+                    self.connection.recv(65536)
+                else:
+                    time.sleep(0.2)
+            except OSError:
+                return
+
     def answer_fault(self, fault):
+        self.close_connection = True
+        try:
+            self.misbehave(fault)
+        except (BrokenPipeError, ConnectionResetError):
+            pass
+
+    def misbehave(self, fault):
+        if fault.stall is not None and fault.stall_after is None:
+            self.wait_unless_gone(fault.stall, drain=fault.read_request)
+            return
+        if fault.trickle_head is not None:
+            head = b"HTTP/1.1 %d Status\r\nContent-Length: %d\r\nX-Padding: %s\r\n\r\n" % (
+                fault.status, len(fault.body), b"." * 4096)
+            for at in range(len(head)):
+                self.wfile.write(head[at:at + 1])
+                self.wfile.flush()
+                time.sleep(fault.trickle_head)
+            self.wfile.write(fault.body)
+            return
         self.send_response(fault.status)
+        self.send_header("Connection", "close")
+        if fault.redirect is not None:
+            self.send_header("Location", fault.redirect)
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+            return
         self.send_header("Content-Type", "application/octet-stream")
-        if fault.no_length:
-            self.send_header("Connection", "close")
-            self.close_connection = True
-        else:
+        if not fault.no_length:
             self.send_header("Content-Length", str(len(fault.body) + fault.cut_short_by))
-        if fault.cut_short_by:
-            self.send_header("Connection", "close")
-            self.close_connection = True
         self.end_headers()
+        if fault.stall_after is not None:
+            self.wfile.write(fault.body[:fault.stall_after])
+            self.wfile.flush()
+            self.wait_unless_gone(fault.stall or 60)
+            return
+        if fault.trickle is not None:
+            for at in range(0, len(fault.body), fault.trickle_bytes):
+                self.wfile.write(fault.body[at:at + fault.trickle_bytes])
+                self.wfile.flush()
+                time.sleep(fault.trickle)
+            return
         self.wfile.write(fault.body)
 
     def local_path(self, url_path):

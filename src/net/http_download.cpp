@@ -12,7 +12,7 @@ public:
 
     bool Begin() override
     {
-        file_.Reset(::CreateFileW(path_, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+        file_.Reset(::CreateFileW(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
         return file_.Valid();
     }
@@ -29,22 +29,19 @@ public:
     }
 
 private:
-    const wchar_t* path_;
-    const PieceObserver& observer_;
+    std::wstring path_;
+    PieceObserver observer_;
     HandleOwner file_;
 };
 
 class StringSink : public ResponseSink {
 public:
-    explicit StringSink(std::string& body) : body_(body) {}
     bool Write(const char* data, DWORD size) override
     {
-        body_.append(data, size);
+        body.append(data, size);
         return true;
     }
-
-private:
-    std::string& body_;
+    std::string body;
 };
 
 }  // namespace
@@ -52,17 +49,15 @@ private:
 bool DownloadUrlToFile(const wchar_t* url, const wchar_t* path, const TransferLimits& limits,
                        const PieceObserver& observer)
 {
-    FileSink sink(path, observer);
-    return HttpGet(url, limits, sink).Complete();
+    return HttpGet(url, limits, std::make_shared<FileSink>(path, observer)).Complete();
 }
 
 bool DownloadUrlToString(const wchar_t* url, const TransferLimits& limits, std::string& body)
 {
-    std::string received;
-    StringSink sink(received);
+    const auto sink = std::make_shared<StringSink>();
     if (!HttpGet(url, limits, sink).Complete()) {
         return false;
     }
-    body.swap(received);
+    body.swap(sink->body);
     return true;
 }

@@ -8,7 +8,8 @@
 #include <functional>
 #include <string>
 
-// Sees each piece of a download as it is written (to hash it, say).
+// Sees each piece of a download as it is written (to hash it, say). It runs on
+// the transfer's thread, and only until the download returns.
 using PieceObserver = std::function<void(const char* data, DWORD size)>;
 
 // Streams the body of an http(s) URL into path, created or truncated once the

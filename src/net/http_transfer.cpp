@@ -4,9 +4,11 @@
 #include "log/update_log.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cwchar>
 #include <cwctype>
+#include <mutex>
 #include <vector>
 
 const wchar_t kUserAgent[] = L"VelmarCrashReport/1.0 (Windows)";
@@ -14,6 +16,12 @@ const wchar_t kUserAgent[] = L"VelmarCrashReport/1.0 (Windows)";
 namespace {
 
 constexpr DWORD kPieceBytes = 1024 * 1024;
+constexpr DWORD kFirstUploadPieceBytes = 64 * 1024;
+constexpr DWORD kSmallestUploadPieceBytes = 1024;
+// The watcher steps in only this long after the transfer's own limits, so a
+// transfer that can end itself does.
+constexpr DWORD kWatchGraceMs = 1000;
+constexpr DWORD kWatchSliceMs = 100;
 constexpr DWORD kUrlChars = 2084;      // the longest URL the program handles, terminator included
 constexpr DWORD kPostPathChars = 256;  // the upload's path with query stays under this
 constexpr DWORD kWsaTimedOut = 10060;
@@ -95,6 +103,13 @@ TransferEnd Classify(DWORD error, std::uint64_t elapsedMs, DWORD timeoutMs)
     return TransferEnd::WindowsError;
 }
 
+// Wine "succeeds" when the wait for an answer ends without one, and reports
+// status 0; it was a time-out when it took the whole time-out.
+TransferEnd NoAnswer(std::uint64_t elapsedMs, DWORD timeoutMs)
+{
+    return timeoutMs != 0 && elapsedMs + 250 >= timeoutMs ? TransferEnd::TimedOut : TransferEnd::WindowsError;
+}
+
 bool QueryStatus(HINTERNET request, DWORD& status)
 {
     DWORD size = sizeof status;
@@ -149,79 +164,6 @@ bool OpenRequest(HINTERNET session, const HttpTarget& target, const wchar_t* ver
     return static_cast<bool>(opened.request);
 }
 
-// Reads the body to its end in pieces of what is available now, so a slow
-// server returns control to the guard after every piece.
-TransferEnd ReadBody(HINTERNET request, TransferGuard& guard, std::uint64_t& moved, std::uint64_t& received,
-                     ResponseSink& sink, DWORD timeoutMs, DWORD& error)
-{
-    std::vector<char> buffer;
-    for (;;) {
-        DWORD available = 0;
-        std::uint64_t started = NowMs();
-        if (!::InternetQueryDataAvailable(request, &available, 0, 0)) {
-            error = ::GetLastError();
-            return Classify(error, NowMs() - started, timeoutMs);
-        }
-        if (available == 0) {
-            return TransferEnd::Complete;
-        }
-        const DWORD want = std::min(available, kPieceBytes);
-        if (buffer.size() < want) {
-            buffer.resize(want);
-        }
-        DWORD got = 0;
-        started = NowMs();
-        if (!::InternetReadFile(request, buffer.data(), want, &got)) {
-            error = ::GetLastError();
-            return Classify(error, NowMs() - started, timeoutMs);
-        }
-        if (got == 0) {
-            return TransferEnd::Complete;
-        }
-        moved += got;
-        received += got;
-        const TransferEnd end = guard.Check(NowMs(), moved);
-        if (end != TransferEnd::Complete) {
-            return end;
-        }
-        if (!sink.Write(buffer.data(), got)) {
-            error = ::GetLastError();
-            return TransferEnd::LocalWriteFailed;
-        }
-    }
-}
-
-// Reads a 200 answer's body into the sink and checks it against its Content-Length.
-TransferEnd ReceiveBody(HINTERNET request, const TransferLimits& limits, TransferGuard& guard, std::uint64_t& moved,
-                        ResponseSink& sink, DWORD timeoutMs, DWORD& error)
-{
-    std::uint64_t announced = 0;
-    const bool lengthAnnounced = QueryContentLength(request, announced);
-    if (lengthAnnounced && limits.maxBytes != 0 && announced > limits.maxBytes) {
-        return TransferEnd::TooLarge;
-    }
-    if (!sink.Begin()) {
-        error = ::GetLastError();
-        return TransferEnd::LocalWriteFailed;
-    }
-    std::uint64_t received = 0;
-    const TransferEnd end = ReadBody(request, guard, moved, received, sink, timeoutMs, error);
-    if (end != TransferEnd::Complete) {
-        return end;
-    }
-    return IsCompleteBody(lengthAnnounced, announced, received) ? TransferEnd::Complete : TransferEnd::ShortBody;
-}
-
-TransferOutcome Finish(TransferOutcome& outcome, const TransferLimits& limits, TransferEnd end, DWORD error = 0)
-{
-    outcome.end = end;
-    outcome.error = error;
-    if (end != TransferEnd::Complete) {
-        g_updateLog.Stream() << L" TransferFailed:" << outcome.where << L" " << DescribeTransferEnd(outcome, limits);
-    }
-    return outcome;
-}
-
 InternetHandleOwner OpenSession(const TransferLimits& limits)
 {
     InternetHandleOwner session(::InternetOpenW(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
@@ -232,25 +174,364 @@ InternetHandleOwner OpenSession(const TransferLimits& limits)
     return session;
 }
 
+void LogEarlyEnd(const TransferOutcome& outcome, const TransferLimits& limits, const wchar_t* note)
+{
+    g_updateLog.Stream() << L" TransferFailed:" << outcome.where << L" " << DescribeTransferEnd(outcome, limits) << note;
+}
+
+// What the caller and the transfer's thread share. Once the caller has given
+// the transfer up, the thread no longer touches anything outside this.
+class TransferContext {
+public:
+    std::atomic<std::uint64_t> moved{0};  // bytes moved so far, for the watcher
+
+    // Runs `action` under the lock unless the transfer was given up; false if it was.
+    template <typename Action>
+    bool UnlessAbandoned(Action&& action)
+    {
+        std::lock_guard<std::mutex> hold(mutex_);
+        if (abandoned_) {
+            return false;
+        }
+        action();
+        return true;
+    }
+    // The transfer's thread ends with this; the caller then reads the outcome.
+    void Finish(const TransferOutcome& outcome)
+    {
+        std::lock_guard<std::mutex> hold(mutex_);
+        outcome_ = outcome;
+        done_ = true;
+    }
+    // False when the transfer had finished already: its outcome stands.
+    bool Abandon()
+    {
+        std::lock_guard<std::mutex> hold(mutex_);
+        abandoned_ = !done_;
+        return abandoned_;
+    }
+    const TransferOutcome& Outcome() const { return outcome_; }
+
+private:
+    std::mutex mutex_;
+    bool abandoned_ = false;
+    bool done_ = false;
+    TransferOutcome outcome_;
+};
+
+}  // namespace
+
+// One transfer, on its own thread.
+struct TransferState {
+    TransferState(const TransferLimits& transferLimits, TransferContext& shared, const std::wstring& url)
+        : limits(transferLimits), guard(transferLimits, NowMs()), context(shared)
+    {
+        outcome.where = url;
+    }
+
+    // Counts bytes moved, shows them to the watcher and applies the guard.
+    TransferEnd Moved(DWORD bytes)
+    {
+        moved += bytes;
+        context.moved.store(moved);
+        return guard.Check(NowMs(), moved);
+    }
+
+    TransferOutcome Finish(TransferEnd end, DWORD error = 0)
+    {
+        outcome.end = end;
+        outcome.error = error;
+        if (end != TransferEnd::Complete) {
+            context.UnlessAbandoned([&] { LogEarlyEnd(outcome, limits, L""); });
+        }
+        return outcome;
+    }
+
+    TransferLimits limits;
+    TransferGuard guard;
+    TransferContext& context;
+    TransferOutcome outcome;
+    HINTERNET request = nullptr;
+    DWORD timeoutMs = 0;
+    std::uint64_t moved = 0;
+    DWORD uploadPiece = kFirstUploadPieceBytes;
+};
+
+namespace {
+
+// Reads the body to its end in pieces of what is available now, so a slow
+// server returns control to the guard after every piece.
+TransferEnd ReadBody(TransferState& state, ResponseSink& sink, std::uint64_t& received, DWORD& error)
+{
+    std::vector<char> buffer;
+    for (;;) {
+        DWORD available = 0;
+        std::uint64_t started = NowMs();
+        if (!::InternetQueryDataAvailable(state.request, &available, 0, 0)) {
+            error = ::GetLastError();
+            return Classify(error, NowMs() - started, state.timeoutMs);
+        }
+        if (available == 0) {
+            return TransferEnd::Complete;
+        }
+        const DWORD want = std::min(available, kPieceBytes);
+        if (buffer.size() < want) {
+            buffer.resize(want);
+        }
+        DWORD got = 0;
+        started = NowMs();
+        if (!::InternetReadFile(state.request, buffer.data(), want, &got)) {
+            error = ::GetLastError();
+            return Classify(error, NowMs() - started, state.timeoutMs);
+        }
+        if (got == 0) {
+            return TransferEnd::Complete;
+        }
+        received += got;
+        const TransferEnd end = state.Moved(got);
+        if (end != TransferEnd::Complete) {
+            return end;
+        }
+        bool written = false;
+        if (!state.context.UnlessAbandoned([&] { written = sink.Write(buffer.data(), got); })) {
+            return TransferEnd::Stalled;  // given up by the caller, which no longer listens
+        }
+        if (!written) {
+            error = ::GetLastError();
+            return TransferEnd::LocalWriteFailed;
+        }
+    }
+}
+
+// Reads a 200 answer's body into the sink and checks it against its Content-Length.
+TransferEnd ReceiveBody(TransferState& state, ResponseSink& sink, DWORD& error)
+{
+    std::uint64_t announced = 0;
+    const bool lengthAnnounced = QueryContentLength(state.request, announced);
+    if (lengthAnnounced && state.limits.maxBytes != 0 && announced > state.limits.maxBytes) {
+        return TransferEnd::TooLarge;
+    }
+    bool begun = false;
+    if (!state.context.UnlessAbandoned([&] { begun = sink.Begin(); })) {
+        return TransferEnd::Stalled;
+    }
+    if (!begun) {
+        error = ::GetLastError();
+        return TransferEnd::LocalWriteFailed;
+    }
+    std::uint64_t received = 0;
+    const TransferEnd end = ReadBody(state, sink, received, error);
+    if (end != TransferEnd::Complete) {
+        return end;
+    }
+    return IsCompleteBody(lengthAnnounced, announced, received) ? TransferEnd::Complete : TransferEnd::ShortBody;
+}
+
+// After a request went out: the status, then the body of a 200 answer.
+TransferOutcome FinishExchange(TransferState& state, ResponseSink& sink, std::uint64_t sentAt)
+{
+    if (!QueryStatus(state.request, state.outcome.status)) {
+        return state.Finish(TransferEnd::WindowsError, ::GetLastError());
+    }
+    if (state.outcome.status == 0) {
+        return state.Finish(NoAnswer(NowMs() - sentAt, state.timeoutMs), ERROR_HTTP_INVALID_SERVER_RESPONSE);
+    }
+    if (state.outcome.status != 200) {
+        return state.Finish(TransferEnd::HttpStatus);
+    }
+    DWORD error = 0;
+    const TransferEnd end = ReceiveBody(state, sink, error);
+    return state.Finish(end, error);
+}
+
+TransferOutcome GetOnThisThread(TransferState& state, ResponseSink& sink)
+{
+    if (!HasHttpScheme(state.outcome.where)) {
+        return state.Finish(TransferEnd::BadUrl);
+    }
+    InternetHandleOwner session = OpenSession(state.limits);
+    if (!session) {
+        return state.Finish(TransferEnd::WindowsError, ::GetLastError());
+    }
+    // Always ask the server, and keep everything out of the cache: an old
+    // manifest would hide an update, and a cached package doubles the disk use.
+    const DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_UI |
+                        INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_AUTO_REDIRECT;
+    for (int redirects = 0;; ++redirects) {
+        HttpTarget target;
+        if (!SplitUrl(state.outcome.where, kUrlChars, false, target)) {
+            return state.Finish(TransferEnd::BadUrl);
+        }
+        OpenedRequest opened;
+        if (!OpenRequest(session.Get(), target, L"GET", flags, opened)) {
+            return state.Finish(TransferEnd::WindowsError, ::GetLastError());
+        }
+        state.request = opened.request.Get();
+        state.timeoutMs = state.guard.RemainingMs(NowMs(), state.limits.timeoutMs);
+        SetTimeouts(state.request, state.timeoutMs, true);
+        const std::uint64_t sentAt = NowMs();
+        if (!::HttpSendRequestW(state.request, nullptr, 0, nullptr, 0)) {
+            const DWORD error = ::GetLastError();
+            return state.Finish(Classify(error, NowMs() - sentAt, state.timeoutMs), error);
+        }
+        DWORD status = 0;
+        if (QueryStatus(state.request, status) && IsRedirectStatus(status)) {
+            state.outcome.status = status;
+            std::wstring next;
+            if (!RedirectTarget(state.request, state.outcome.where, next)) {
+                return state.Finish(TransferEnd::HttpStatus);  // no Location: just another answer
+            }
+            if (!IsAllowedRedirect(state.outcome.where, next)) {
+                state.outcome.where = next;
+                return state.Finish(TransferEnd::RedirectRefused);
+            }
+            if (redirects >= state.limits.maxRedirects) {
+                return state.Finish(TransferEnd::TooManyRedirects);
+            }
+            const TransferEnd end = state.Moved(0);
+            if (end != TransferEnd::Complete) {
+                return state.Finish(end);
+            }
+            state.outcome.where = next;
+            continue;
+        }
+        return FinishExchange(state, sink, sentAt);
+    }
+}
+
+TransferOutcome PostOnThisThread(TransferState& state, const HttpPostRequest& post, ResponseSink& sink)
+{
+    HttpTarget target;
+    if (!SplitUrl(post.url, kPostPathChars, true, target)) {
+        return state.Finish(TransferEnd::BadUrl);
+    }
+    if (post.bodyLength > 0xFFFFFFFFull) {
+        return state.Finish(TransferEnd::TooLarge);  // the announced length is 32 bits
+    }
+    InternetHandleOwner session = OpenSession(state.limits);
+    if (!session) {
+        return state.Finish(TransferEnd::WindowsError, ::GetLastError());
+    }
+    OpenedRequest opened;
+    if (!OpenRequest(session.Get(), target, L"POST", INTERNET_FLAG_NO_AUTO_REDIRECT, opened)) {
+        return state.Finish(TransferEnd::WindowsError, ::GetLastError());
+    }
+    state.request = opened.request.Get();
+    state.timeoutMs = state.limits.timeoutMs;
+    ::HttpAddRequestHeadersW(state.request, post.contentTypeHeader.c_str(), static_cast<DWORD>(-1),
+                             HTTP_ADDREQ_FLAG_ADD);
+    SetTimeouts(state.request, state.timeoutMs, true);
+
+    INTERNET_BUFFERSW buffers = {};
+    buffers.dwStructSize = sizeof buffers;
+    buffers.dwBufferTotal = static_cast<DWORD>(post.bodyLength);
+    std::uint64_t started = NowMs();
+    if (!::HttpSendRequestExW(state.request, &buffers, nullptr, 0, 0)) {
+        const DWORD error = ::GetLastError();
+        return state.Finish(Classify(error, NowMs() - started, state.timeoutMs), error);
+    }
+    RequestBodyWriter writer(state);
+    if (!post.sendBody(writer)) {
+        // The body stops short of its announced length: the server sees an incomplete request.
+        return state.Finish(state.outcome.end, state.outcome.error);
+    }
+    started = NowMs();
+    if (!::HttpEndRequestW(state.request, nullptr, 0, 0)) {
+        const DWORD error = ::GetLastError();
+        return state.Finish(Classify(error, NowMs() - started, state.timeoutMs), error);
+    }
+    return FinishExchange(state, sink, started);
+}
+
+struct TransferJob {
+    std::function<TransferOutcome(TransferContext&)> run;
+    TransferContext context;
+};
+
+DWORD WINAPI RunJob(void* parameter)
+{
+    const std::unique_ptr<std::shared_ptr<TransferJob>> handoff(static_cast<std::shared_ptr<TransferJob>*>(parameter));
+    TransferJob& job = **handoff;
+    TransferOutcome outcome;
+    try {
+        outcome = job.run(job.context);
+    } catch (...) {
+        outcome.end = TransferEnd::WindowsError;
+        outcome.error = ERROR_NOT_ENOUGH_MEMORY;
+    }
+    job.context.Finish(outcome);
+    return 0;
+}
+
+TransferLimits WatchLimits(const TransferLimits& limits)
+{
+    TransferLimits watch = limits;
+    watch.stallWindowMs = limits.stallWindowMs != 0 ? limits.stallWindowMs + kWatchGraceMs : 0;
+    watch.overallMs = limits.overallMs != 0 ? limits.overallMs + kWatchGraceMs : 0;
+    watch.maxBytes = 0;  // the transfer checks the size itself, before it stores anything
+    return watch;
+}
+
+// Runs the transfer on a thread of its own and waits for it under the limits.
+TransferOutcome RunWatched(const std::wstring& url, const TransferLimits& limits,
+                           std::function<TransferOutcome(TransferState&)> transfer)
+{
+    auto job = std::make_shared<TransferJob>();
+    job->run = [url, limits, transfer](TransferContext& context) {
+        TransferState state(limits, context, url);
+        return transfer(state);
+    };
+    auto* handoff = new std::shared_ptr<TransferJob>(job);
+    HandleOwner thread(::CreateThread(nullptr, 0, &RunJob, handoff, 0, nullptr));
+    if (!thread.Valid()) {
+        delete handoff;
+        return job->run(job->context);  // unwatched, but still under its own guard and time-outs
+    }
+    TransferGuard watch(WatchLimits(limits), NowMs());
+    for (;;) {
+        if (::WaitForSingleObject(thread.Get(), kWatchSliceMs) == WAIT_OBJECT_0) {
+            return job->context.Outcome();
+        }
+        const TransferEnd end = watch.Check(NowMs(), job->context.moved.load());
+        if (end == TransferEnd::Complete) {
+            continue;
+        }
+        if (!job->context.Abandon()) {
+            ::WaitForSingleObject(thread.Get(), INFINITE);  // it has finished and is on its way out
+            return job->context.Outcome();
+        }
+        TransferOutcome outcome;
+        outcome.where = url;
+        outcome.end = end;
+        LogEarlyEnd(outcome, limits, L", given up in a call that did not return");
+        return outcome;
+    }
+}
+
 }  // namespace
 
 bool RequestBodyWriter::Write(const void* data, std::size_t size)
 {
     const char* next = static_cast<const char*>(data);
     while (size > 0) {
-        const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(size, kPieceBytes));
+        const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(size, state_.uploadPiece));
         DWORD written = 0;
         const std::uint64_t started = NowMs();
-        const BOOL sent = ::InternetWriteFile(request_, next, piece, &written);
+        const BOOL sent = ::InternetWriteFile(state_.request, next, piece, &written);
         const DWORD error = sent ? ERROR_WRITE_FAULT : ::GetLastError();
+        const std::uint64_t elapsed = NowMs() - started;
         if (!sent || written == 0) {
-            Fail(Classify(error, NowMs() - started, timeoutMs_), error);
+            Fail(Classify(error, elapsed, state_.timeoutMs), error);
             return false;
         }
+        // About half a second a piece, so the watcher sees progress often even
+        // on a slow line; up to 1 MiB on a fast one.
+        const std::uint64_t rateSized = static_cast<std::uint64_t>(written) * 500 / (elapsed != 0 ? elapsed : 1);
+        state_.uploadPiece = static_cast<DWORD>(
+            std::min<std::uint64_t>(kPieceBytes, std::max<std::uint64_t>(kSmallestUploadPieceBytes, rateSized)));
         next += written;
         size -= written;
-        moved_ += written;
-        const TransferEnd end = guard_.Check(NowMs(), moved_);
+        const TransferEnd end = state_.Moved(written);
         if (end != TransferEnd::Complete) {
             Fail(end, 0);
             return false;
@@ -261,124 +542,17 @@ bool RequestBodyWriter::Write(const void* data, std::size_t size)
 
 void RequestBodyWriter::Fail(TransferEnd end, DWORD error)
 {
-    outcome_.end = end;
-    outcome_.error = error;
+    state_.outcome.end = end;
+    state_.outcome.error = error;
 }
 
-TransferOutcome HttpGet(const std::wstring& url, const TransferLimits& limits, ResponseSink& sink)
+TransferOutcome HttpGet(const std::wstring& url, const TransferLimits& limits, std::shared_ptr<ResponseSink> sink)
 {
-    TransferOutcome outcome;
-    outcome.where = url;
-    TransferGuard guard(limits, NowMs());
-    if (!HasHttpScheme(url)) {
-        return Finish(outcome, limits, TransferEnd::BadUrl);
-    }
-    InternetHandleOwner session = OpenSession(limits);
-    if (!session) {
-        return Finish(outcome, limits, TransferEnd::WindowsError, ::GetLastError());
-    }
-    // Always ask the server, and keep everything out of the cache: an old
-    // manifest would hide an update, and a cached package doubles the disk use.
-    const DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_UI |
-                        INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_AUTO_REDIRECT;
-    std::uint64_t moved = 0;
-    for (int redirects = 0;; ++redirects) {
-        HttpTarget target;
-        if (!SplitUrl(outcome.where, kUrlChars, false, target)) {
-            return Finish(outcome, limits, TransferEnd::BadUrl);
-        }
-        OpenedRequest opened;
-        if (!OpenRequest(session.Get(), target, L"GET", flags, opened)) {
-            return Finish(outcome, limits, TransferEnd::WindowsError, ::GetLastError());
-        }
-        const DWORD timeoutMs = guard.RemainingMs(NowMs(), limits.timeoutMs);
-        SetTimeouts(opened.request.Get(), timeoutMs, true);
-        const std::uint64_t started = NowMs();
-        if (!::HttpSendRequestW(opened.request.Get(), nullptr, 0, nullptr, 0)) {
-            const DWORD error = ::GetLastError();
-            return Finish(outcome, limits, Classify(error, NowMs() - started, timeoutMs), error);
-        }
-        if (!QueryStatus(opened.request.Get(), outcome.status)) {
-            return Finish(outcome, limits, TransferEnd::WindowsError, ::GetLastError());
-        }
-        if (IsRedirectStatus(outcome.status)) {
-            std::wstring next;
-            if (!RedirectTarget(opened.request.Get(), outcome.where, next)) {
-                return Finish(outcome, limits, TransferEnd::HttpStatus);  // no Location: just another answer
-            }
-            if (!IsAllowedRedirect(outcome.where, next)) {
-                outcome.where = next;
-                return Finish(outcome, limits, TransferEnd::RedirectRefused);
-            }
-            if (redirects >= limits.maxRedirects) {
-                return Finish(outcome, limits, TransferEnd::TooManyRedirects);
-            }
-            const TransferEnd end = guard.Check(NowMs(), moved);
-            if (end != TransferEnd::Complete) {
-                return Finish(outcome, limits, end);
-            }
-            outcome.where = next;
-            continue;
-        }
-        if (outcome.status != 200) {
-            return Finish(outcome, limits, TransferEnd::HttpStatus);
-        }
-        DWORD error = 0;
-        const TransferEnd end = ReceiveBody(opened.request.Get(), limits, guard, moved, sink, timeoutMs, error);
-        return Finish(outcome, limits, end, error);
-    }
+    return RunWatched(url, limits, [sink](TransferState& state) { return GetOnThisThread(state, *sink); });
 }
 
-TransferOutcome HttpPost(const HttpPostRequest& post, const TransferLimits& limits, ResponseSink& sink)
+TransferOutcome HttpPost(const HttpPostRequest& post, const TransferLimits& limits, std::shared_ptr<ResponseSink> sink)
 {
-    TransferOutcome outcome;
-    outcome.where = post.url;
-    TransferGuard guard(limits, NowMs());
-    HttpTarget target;
-    if (!SplitUrl(post.url, kPostPathChars, true, target)) {
-        return Finish(outcome, limits, TransferEnd::BadUrl);
-    }
-    if (post.bodyLength > 0xFFFFFFFFull) {
-        return Finish(outcome, limits, TransferEnd::TooLarge);  // the announced length is 32 bits
-    }
-    InternetHandleOwner session = OpenSession(limits);
-    if (!session) {
-        return Finish(outcome, limits, TransferEnd::WindowsError, ::GetLastError());
-    }
-    OpenedRequest opened;
-    if (!OpenRequest(session.Get(), target, L"POST", INTERNET_FLAG_NO_AUTO_REDIRECT, opened)) {
-        return Finish(outcome, limits, TransferEnd::WindowsError, ::GetLastError());
-    }
-    ::HttpAddRequestHeadersW(opened.request.Get(), post.contentTypeHeader.c_str(), static_cast<DWORD>(-1),
-                             HTTP_ADDREQ_FLAG_ADD);
-    SetTimeouts(opened.request.Get(), limits.timeoutMs, true);
-
-    INTERNET_BUFFERSW buffers = {};
-    buffers.dwStructSize = sizeof buffers;
-    buffers.dwBufferTotal = static_cast<DWORD>(post.bodyLength);
-    std::uint64_t started = NowMs();
-    if (!::HttpSendRequestExW(opened.request.Get(), &buffers, nullptr, 0, 0)) {
-        const DWORD error = ::GetLastError();
-        return Finish(outcome, limits, Classify(error, NowMs() - started, limits.timeoutMs), error);
-    }
-    std::uint64_t moved = 0;
-    RequestBodyWriter writer(opened.request.Get(), guard, moved, outcome, limits.timeoutMs);
-    if (!post.sendBody(writer)) {
-        // The body stops short of its announced length: the server sees an incomplete request.
-        return Finish(outcome, limits, outcome.end, outcome.error);
-    }
-    started = NowMs();
-    if (!::HttpEndRequestW(opened.request.Get(), nullptr, 0, 0)) {
-        const DWORD error = ::GetLastError();
-        return Finish(outcome, limits, Classify(error, NowMs() - started, limits.timeoutMs), error);
-    }
-    if (!QueryStatus(opened.request.Get(), outcome.status)) {
-        return Finish(outcome, limits, TransferEnd::WindowsError, ::GetLastError());
-    }
-    if (outcome.status != 200) {
-        return Finish(outcome, limits, TransferEnd::HttpStatus);
-    }
-    DWORD error = 0;
-    const TransferEnd end = ReceiveBody(opened.request.Get(), limits, guard, moved, sink, limits.timeoutMs, error);
-    return Finish(outcome, limits, end, error);
+    return RunWatched(post.url, limits,
+                      [post, sink](TransferState& state) { return PostOnThisThread(state, post, *sink); });
 }

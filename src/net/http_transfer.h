@@ -1,21 +1,28 @@
 // The one WinINet transfer core: session and request, time-outs, status and
 // length checks, redirects, and the read and write loops under the stall guard.
+//
+// WinINet's calls block, and a server can keep one of them from ever returning
+// (a response head sent a byte at a time beats every time-out). So each
+// transfer runs on a thread of its own while the caller watches it with the
+// same limits; when a call overstays them, the caller gives the transfer up and
+// returns. The thread then touches nothing but what it shares with the caller
+// through shared pointers (the sink, the body source) until the process ends.
 // Every transfer ends, and an early end leaves one line in the diagnostic log.
 #pragma once
 
 #include "net/transfer_rules.h"
 
 #include <windows.h>
-#include <wininet.h>
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 // The agent string; WinINet sends it as the User-Agent of every request.
 extern const wchar_t kUserAgent[];
 
-// Receives the body of a 200 answer.
+// Receives the body of a 200 answer, on the transfer's thread.
 class ResponseSink {
 public:
     virtual ~ResponseSink() = default;
@@ -26,41 +33,37 @@ public:
     virtual bool Write(const char* data, DWORD size) = 0;
 };
 
-// Sends the pieces of a request body and keeps the stall guard while it does.
+struct TransferState;
+
+// Sends the pieces of a request body, keeping the stall guard while it does.
 class RequestBodyWriter {
 public:
-    RequestBodyWriter(HINTERNET request, TransferGuard& guard, std::uint64_t& moved, TransferOutcome& outcome,
-                      DWORD timeoutMs)
-        : request_(request), guard_(guard), moved_(moved), outcome_(outcome), timeoutMs_(timeoutMs)
-    {
-    }
-    // False when the transfer must end; the outcome then says why.
+    explicit RequestBodyWriter(TransferState& state) : state_(state) {}
+    // False when the transfer must end; it has then recorded why.
     bool Write(const void* data, std::size_t size);
-    // The body's source failed: records why and ends the transfer.
+    // The body's source failed: records why the transfer ends.
     void Fail(TransferEnd end, DWORD error);
 
 private:
-    HINTERNET request_;
-    TransferGuard& guard_;
-    std::uint64_t& moved_;
-    TransferOutcome& outcome_;
-    DWORD timeoutMs_;
+    TransferState& state_;
 };
 
 struct HttpPostRequest {
     std::wstring url;
     std::wstring contentTypeHeader;  // added as it is, without CR LF
     std::uint64_t bodyLength = 0;    // announced to the server; at most 4 GiB - 1
-    // Sends exactly bodyLength bytes; false when the transfer must end.
+    // Sends exactly bodyLength bytes; false when the transfer must end. Runs on
+    // the transfer's thread: whatever it reads must be owned by the function.
     std::function<bool(RequestBodyWriter&)> sendBody;
 };
 
 // GET with redirects followed by hand (at most limits.maxRedirects, only to
 // http or https, never from https down to http). Complete only for 200 with
 // the whole body delivered to the sink.
-TransferOutcome HttpGet(const std::wstring& url, const TransferLimits& limits, ResponseSink& sink);
+TransferOutcome HttpGet(const std::wstring& url, const TransferLimits& limits, std::shared_ptr<ResponseSink> sink);
 
 // POST of a streamed body. The URL's scheme must be exactly "http" or "https"
 // and its path with query shorter than 256 characters. A redirect is not
 // followed: it is an answer other than 200. The reply goes to the sink.
-TransferOutcome HttpPost(const HttpPostRequest& post, const TransferLimits& limits, ResponseSink& sink);
+TransferOutcome HttpPost(const HttpPostRequest& post, const TransferLimits& limits,
+                         std::shared_ptr<ResponseSink> sink);

@@ -4,6 +4,8 @@
 #include "net/http_transfer.h"
 #include "net/upload_file.h"
 
+#include <memory>
+
 namespace {
 
 class ReplySink : public ResponseSink {
@@ -14,6 +16,30 @@ public:
         return true;
     }
     std::string reply;
+};
+
+// The request body: the multipart head, the file's bytes, the tail.
+struct UploadBody {
+    HandleOwner file;
+    std::uint64_t fileBytes = 0;
+    FormFrame frame;
+
+    bool Send(RequestBodyWriter& writer) const
+    {
+        if (!writer.Write(frame.head.data(), frame.head.size())) {
+            return false;
+        }
+        TransferEnd why = TransferEnd::Complete;
+        DWORD error = 0;
+        const auto send = [&](const char* data, DWORD size) { return writer.Write(data, size); };
+        if (!SendFileBytes(file.Get(), fileBytes, send, why, error)) {
+            if (why != TransferEnd::Complete) {
+                writer.Fail(why, error);
+            }
+            return false;
+        }
+        return writer.Write(frame.tail.data(), frame.tail.size());
+    }
 };
 
 }  // namespace
@@ -28,17 +54,17 @@ bool PostMultipartForm(const std::wstring& url, const FormFields& fields, const 
     if (!ValidateFieldNames(fields)) {
         return false;
     }
-    std::uint64_t fileBytes = 0;
-    const HandleOwner file = OpenUploadFile(filePath, fileBytes);
-    if (!file.Valid()) {
+    // Owned with the transfer: its thread may outlive this call when it is given up.
+    const auto body = std::make_shared<UploadBody>();
+    body->file = OpenUploadFile(filePath, body->fileBytes);
+    if (!body->file.Valid()) {
         return false;  // missing, unreadable or empty: nothing to send
     }
     const std::wstring boundary = MakeBoundary();
-    FormFrame frame;
-    if (!BuildFormFrame(fields, filePath, filePartName, boundary, frame)) {
+    if (!BuildFormFrame(fields, filePath, filePartName, boundary, body->frame)) {
         return false;
     }
-    const std::uint64_t bodyLength = frame.head.size() + fileBytes + frame.tail.size();
+    const std::uint64_t bodyLength = body->frame.head.size() + body->fileBytes + body->frame.tail.size();
     if (!FitsOneRequest(bodyLength)) {
         return false;
     }
@@ -47,25 +73,11 @@ bool PostMultipartForm(const std::wstring& url, const FormFields& fields, const 
     post.url = url;
     post.contentTypeHeader = MakeContentTypeHeader(boundary);
     post.bodyLength = bodyLength;
-    post.sendBody = [&](RequestBodyWriter& writer) {
-        if (!writer.Write(frame.head.data(), frame.head.size())) {
-            return false;
-        }
-        TransferEnd why = TransferEnd::Complete;
-        DWORD error = 0;
-        const auto send = [&](const char* data, DWORD size) { return writer.Write(data, size); };
-        if (!SendFileBytes(file.Get(), fileBytes, send, why, error)) {
-            if (why != TransferEnd::Complete) {
-                writer.Fail(why, error);
-            }
-            return false;
-        }
-        return writer.Write(frame.tail.data(), frame.tail.size());
-    };
+    post.sendBody = [body](RequestBodyWriter& writer) { return body->Send(writer); };
     TransferLimits limits = DefaultTransferLimits();
     limits.timeoutMs = timeoutMs.value_or(0);
 
-    ReplySink sink;
+    const auto sink = std::make_shared<ReplySink>();
     const TransferOutcome outcome = HttpPost(post, limits, sink);
     if (status != nullptr) {
         *status = static_cast<int>(outcome.status);
@@ -74,7 +86,7 @@ bool PostMultipartForm(const std::wstring& url, const FormFields& fields, const 
         return false;
     }
     if (responseBody != nullptr) {
-        *responseBody = WideFromUtf8(sink.reply);
+        *responseBody = WideFromUtf8(sink->reply);
     }
     return true;
 }

@@ -3,139 +3,15 @@ server, a host window that records the status messages, and fake installers."""
 import os
 import re
 import shutil
-import tempfile
 import time
 import unittest
-import urllib.parse
-
-import sys
 
 import harness
-import host
-
-sys.path.insert(0, os.path.join(harness.SOURCE_DIR, "tools"))
-from update_server import Fault, UpdateServer  # noqa: E402
-
-BASE_URL = os.environ.get("VELMAR_UPDATE_BASE_URL", "http://127.0.0.1:18741/update/")
-BASE = urllib.parse.urlsplit(BASE_URL)
-PORT = BASE.port
-UPDATE_PATH = BASE.path            # "/update/"
-SERVER_ROOT_URL = "%s://%s" % (BASE.scheme, BASE.netloc)
-FAKE_INSTALLER = os.path.join(harness.BUILD_DIR, "fake_installer.exe")
-
-CHECKING = "OnCheckingForUpdate"
-INSTALLING = "OnInstalling"
+from cycle_fixture import (BASE_URL, CHECKING, FAKE_INSTALLER, INSTALLING, SERVER_ROOT_URL, UPDATE_PATH, Fault,
+                           UpdateCycleFixture, available, complete, read_record)
 
 
-def available(version):
-    return "OnUpdateAvailable;" + version
-
-
-def complete(code):
-    return "OnComplete;%d;" % code
-
-
-def read_record(path):
-    """What a fake installer recorded: (command line, argv list), or None."""
-    record = harness.read_installer_record(path)
-    return None if record is None else record[1:]
-
-
-class UpdateCycleTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.root = tempfile.mkdtemp(prefix="velmar-update-server-")
-        cls.server = UpdateServer(cls.root, PORT).start()
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.stop()
-        shutil.rmtree(cls.root, ignore_errors=True)
-
-    def setUp(self):
-        harness.reg_delete_key()
-        self.server.faults.clear()
-        with self.server.lock:
-            self.server.requests.clear()
-        shutil.rmtree(os.path.join(self.root, "update"), ignore_errors=True)
-        os.makedirs(os.path.join(self.root, "update"))
-        self.app = harness.Installation("update")
-        shutil.copy2(FAKE_INSTALLER, os.path.join(self.app.dir, "setup.exe"))
-        self.record = os.path.join(self.app.dir, "installer-record.txt")
-        self.temp_before = set(os.listdir(harness.TEMP_DIR))
-        self.host = host.HostWindow()
-        self.host.start()
-
-    def tearDown(self):
-        self.host.stop()
-        self.app.remove()
-        self.clean_temp()
-
-    def clean_temp(self):
-        """Removes what update runs left in the temporary folder: manifest copies and
-        package folders. Other tests share the folder, so nothing else is touched."""
-        for name in set(os.listdir(harness.TEMP_DIR)) - self.temp_before:
-            path = os.path.join(harness.TEMP_DIR, name)
-            if re.fullmatch(r"[0-9]+", name):
-                shutil.rmtree(path, ignore_errors=True)
-            elif re.fullmatch(r"ov[0-9a-f]+\.tmp", name, re.IGNORECASE):
-                try:
-                    os.unlink(path)
-                except FileNotFoundError:
-                    pass
-
-    # -- helpers -------------------------------------------------------------
-
-    def manifest(self, version="1.0.0.9", miniver="1.0.0.0", newest=None, raw=None):
-        text = raw if raw is not None else "[main]\r\nversion=%s\r\nminiver=%s\r\n" % (version, miniver)
-        if newest is not None:
-            text += "newest=%s\r\n" % newest
-        with open(os.path.join(self.root, "update", "version.ini"), "w", encoding="latin-1") as f:
-            f.write(text)
-
-    def serve(self, rel_path, data):
-        path = os.path.join(self.root, rel_path)
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "wb") as f:
-            f.write(data)
-
-    def serve_patch(self, installed="1.0.0.5", new="1.0.0.9", data=b"PATCH" * 1000):
-        self.serve("update/%s-%s/velmar.diff" % (installed, new), data)
-        return "%s%s-%s/velmar.diff" % (UPDATE_PATH, installed, new)
-
-    def run_cycle(self, tail, installer_exit=0, win_env=None, app=None, due=True):
-        app = app or self.app
-        if due:
-            harness.reg_delete_key()
-        line = "/w:%d /j:7 %s" % (self.host.hwnd, tail)
-        env = {"VELMAR_FAKE_INSTALLER_RECORD": harness.win_path(self.record),
-               "VELMAR_FAKE_INSTALLER_EXIT": str(installer_exit)}
-        result = app.run(line, env=env, win_env=win_env, timeout=120)
-        self.assertEqual(0, result.code, "update mode always exits 0")
-        return result
-
-    def texts(self):
-        return self.host.texts()
-
-    def new_temp_entries(self):
-        """New files and folders in the temporary folder: (ov files, {numeric folder: [files]})."""
-        ov, folders = [], {}
-        for name in set(os.listdir(harness.TEMP_DIR)) - self.temp_before:
-            path = os.path.join(harness.TEMP_DIR, name)
-            if re.fullmatch(r"ov[0-9a-f]+\.tmp", name, re.IGNORECASE):
-                ov.append(name)
-            elif os.path.isdir(path) and re.fullmatch(r"[0-9]+", name):
-                self.assertRegex(name, r"^(0|[1-9][0-9]{0,4})$", "decimal, no leading zeros")
-                self.assertLessEqual(int(name), 32767)
-                folders[name] = sorted(os.listdir(path))
-        return ov, folders
-
-    def assert_time_stamp_written(self, before):
-        stamp = harness.reg_query_last_check()
-        self.assertIsNotNone(stamp)
-        self.assertGreaterEqual(stamp, before)
-        self.assertLessEqual(stamp, int(time.time()) + 1)
-
+class UpdateCycleTest(UpdateCycleFixture):
     # -- the outcome table ---------------------------------------------------
 
     def test_not_due_within_a_day(self):

@@ -1,0 +1,147 @@
+"""Transfers that misbehave always end, and end as a failed transfer does: the
+manifest, the package and the crash upload against a server that stalls,
+trickles, redirects for ever or sends far too much. The build's limits are
+short in the test build, so each case ends in a few seconds."""
+import hashlib
+import os
+import shutil
+import sys
+import tempfile
+import time
+import unittest
+import urllib.parse
+
+import harness
+from cycle_fixture import CHECKING, UPDATE_PATH, Fault, UpdateCycleFixture, available, complete, read_record
+
+sys.path.insert(0, os.path.join(harness.SOURCE_DIR, "tools"))
+from update_server import UpdateServer  # noqa: E402
+
+TIMEOUT = int(os.environ.get("VELMAR_TRANSFER_TIMEOUT_SECONDS", "3"))
+STALL = int(os.environ.get("VELMAR_STALL_SECONDS", "3"))
+MANIFEST_LIMIT = int(os.environ.get("VELMAR_MANIFEST_TIME_LIMIT_SECONDS", "5"))
+# Ends well before any of the misbehaving answers would (they last a minute and more).
+DEADLINE = 2 * (TIMEOUT + STALL + MANIFEST_LIMIT) + 10
+
+MANIFEST = b"[main]\r\nversion=1.0.0.9\r\nminiver=1.0.0.0\r\n"
+
+
+def misbehaviours(path, body):
+    """The ways a server misbehaves at `path`, serving `body`: name -> (fault, what the log says)."""
+    return {
+        "stall_before_headers": (Fault(stall=120), "timed out"),
+        "stall_mid_body": (Fault(200, body=body + b"x" * 4096, stall_after=len(body) // 2, stall=120), "timed out"),
+        "one_byte_every_2_s": (Fault(200, body=body + b"x" * 200, trickle=2.0), "stalled"),
+        # Every byte restarts WinINet's receive time-out: only the watcher ends this one.
+        "head_one_byte_every_second": (Fault(200, body=body, trickle_head=1.0), "call that did not return"),
+        "redirect_loop": (Fault(302, redirect=path), "more than 10 redirects"),
+        "redirect_to_file": (Fault(302, redirect="file:///C:/windows/win.ini"), "redirect refused"),
+    }
+
+
+class CycleTransferFaults(UpdateCycleFixture):
+    def run_timed(self, tail):
+        started = time.monotonic()
+        self.run_cycle("--velmarupdate-log " + tail)
+        elapsed = time.monotonic() - started
+        self.assertLess(elapsed, DEADLINE, "the run must end on its own")
+        (_, log), = self.app.run_logs()
+        return log
+
+    def fresh_run(self):
+        self.host.clear()
+        shutil.rmtree(self.app.log_folder(), ignore_errors=True)
+        if os.path.exists(self.record):
+            os.unlink(self.record)
+        with self.server.lock:
+            self.server.requests.clear()
+
+    def test_manifest(self):
+        path = UPDATE_PATH + "version.ini"
+        cases = misbehaviours(path, MANIFEST)
+        cases["twenty_megabytes"] = (None, "over the size limit of 1048576 bytes")
+        cases["steady_but_too_slow"] = (Fault(200, body=MANIFEST + b";" * 100000, trickle=0.5, trickle_bytes=2048),
+                                        "over the time limit of %d s" % MANIFEST_LIMIT)
+        for name, (fault, reason) in cases.items():
+            with self.subTest(name):
+                self.fresh_run()
+                self.server.faults.clear()
+                if fault is None:
+                    self.serve("update/version.ini", MANIFEST + b";" * (20 * 1024 * 1024))
+                else:
+                    self.server.faults[path] = fault
+                before = int(time.time())
+                log = self.run_timed("/v:1.0.0.5")
+                # A failed manifest: nothing to install, and the day's check is done.
+                self.assertEqual([CHECKING, complete(1)], self.texts())
+                self.assert_time_stamp_written(before)
+                self.assertIn(" TransferFailed:", log)
+                self.assertIn(reason, log)
+                requested = self.server.requested_paths()
+                self.assertEqual({path}, set(requested))
+                self.assertEqual(11 if name == "redirect_loop" else 1, len(requested), "one request, 10 redirects")
+
+    def test_package(self):
+        self.manifest()
+        patch = self.serve_patch()
+        for name, (fault, reason) in misbehaviours(patch, b"PATCH" * 1000).items():
+            with self.subTest(name):
+                self.fresh_run()
+                self.server.faults[patch] = fault
+                log = self.run_timed("/v:1.0.0.5")
+                self.assertEqual([CHECKING, available("1.0.0.9"), complete(3)], self.texts())
+                self.assertIsNone(read_record(self.record), "the installer must not start")
+                self.assertIn(reason, log)
+        # The mutex was given back every time: a normal run installs.
+        self.fresh_run()
+        self.server.faults.clear()
+        self.run_cycle("/v:1.0.0.5")
+        self.assertEqual(complete(1), self.texts()[-1])
+
+
+class UploadTransferFaults(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        url = urllib.parse.urlsplit(os.environ.get("VELMAR_ERROR_LOG_URL",
+                                                   "http://127.0.0.1:18742/index.php?do=adderrorlog"))
+        cls.path = url.path
+        cls.root = tempfile.mkdtemp(prefix="velmar-upload-faults-")
+        cls.server = UpdateServer(cls.root, url.port).start()
+        cls.app = harness.Installation("upload-faults")
+        cls.dump = os.path.join(cls.app.dir, "crash.dmp")
+        # Larger than the socket buffers, so a server that stops reading blocks the sender.
+        with open(cls.dump, "wb") as f:
+            f.write(os.urandom(1024 * 1024) * 48)
+        with open(cls.dump, "rb") as f:
+            cls.digest = hashlib.sha256(f.read()).hexdigest()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.stop()
+        cls.app.remove()
+        shutil.rmtree(cls.root, ignore_errors=True)
+
+    def test_upload(self):
+        cases = misbehaviours(self.path, b'{"stored": true}\n')
+        for name in ("redirect_loop", "redirect_to_file"):
+            cases[name] = (cases[name][0], "HTTP status 302")  # a redirect is never followed with the dump
+        cases["server_stops_reading"] = (Fault(read_request=False, stall=120), "timed out")
+        for name, (fault, reason) in cases.items():
+            with self.subTest(name):
+                self.server.faults[self.path] = fault
+                with self.server.lock:
+                    self.server.requests.clear()
+                shutil.rmtree(self.app.log_folder(), ignore_errors=True)
+                started = time.monotonic()
+                result = self.app.run("--velmarupdate-log /u:%s /v:1.0.0.5" % harness.win_path(self.dump))
+                self.assertLess(time.monotonic() - started, DEADLINE)
+                self.assertEqual(0, result.code)
+                (_, log), = self.app.run_logs()
+                self.assertIn(reason, log)
+                self.assertEqual(1, len(self.server.requested_paths()))
+                with open(self.dump, "rb") as f:
+                    self.assertEqual(self.digest, hashlib.sha256(f.read()).hexdigest())
+
+
+if __name__ == "__main__":
+    unittest.main()
