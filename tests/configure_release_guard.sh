@@ -1,0 +1,53 @@
+#!/bin/sh
+# The release preset must not configure an updater that skips signature checks by
+# accident, must refuse a key file that is not a P-256 public key, and must build
+# in exactly the key it was given.
+#   configure_release_guard.sh CMAKE SOURCE_DIR
+set -u
+cmake=$1
+src=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+n=0
+
+# configure ok|fail TEXT_EXPECTED_IN_OUTPUT [CMAKE_ARGS...]; leaves the tree in $work/build$n
+configure() {
+    expect=$1 text=$2
+    shift 2
+    n=$((n + 1))
+    if (cd "$src" && "$cmake" --preset release -B "$work/build$n" "$@") >"$work/out$n" 2>&1; then
+        got=ok
+    else
+        got=fail
+    fi
+    # CMake wraps error messages: compare with all blanks and line ends as one space.
+    if [ "$got" = "$expect" ] && tr -s ' \n' '  ' <"$work/out$n" | grep -qF -- "$text"; then
+        echo "ok: release preset [$*]: $got"
+    else
+        echo "FAIL: release preset [$*]: expected $expect with \"$text\", got $got:"
+        cat "$work/out$n"
+        failures=$((failures + 1))
+    fi
+}
+
+pub=$src/tests/keys/test-update-key.pub.pem
+openssl ecparam -name secp384r1 -genkey -noout 2>/dev/null | openssl ec -pubout -out "$work/p384.pub.pem" 2>/dev/null
+
+configure fail "-DVELMAR_UPDATE_PUBLIC_KEY="
+configure ok "Update signatures: not checked" -DVELMAR_ALLOW_UNSIGNED_UPDATES=ON
+configure fail "this is a private key" "-DVELMAR_UPDATE_PUBLIC_KEY=$src/tests/keys/test-update-key.pem"
+configure fail "not an ECDSA P-256 public key" "-DVELMAR_UPDATE_PUBLIC_KEY=$work/p384.pub.pem"
+configure ok "Update signatures: checked with $pub" "-DVELMAR_UPDATE_PUBLIC_KEY=$pub"
+
+# The bytes built in are the point openssl reads from the same file.
+built=$(grep -o '0x[0-9a-f][0-9a-f]' "$work/build$n/generated/update_public_key.cpp" | sed 's/^0x//' | tr -d '\n')
+expected=$(openssl pkey -pubin -in "$pub" -outform DER | tail -c 64 | od -An -v -tx1 | tr -d ' \n')
+if [ -n "$expected" ] && [ "$built" = "$expected" ]; then
+    echo "ok: built-in key matches openssl's X and Y"
+else
+    echo "FAIL: built-in key $built, openssl reads $expected"
+    failures=$((failures + 1))
+fi
+
+[ "$failures" = 0 ]
