@@ -8,6 +8,9 @@ Serves a folder laid out as the real server is:
 
 Run it:   /usr/bin/python3 tools/update_server.py --root DIR --port 18741
 and build the updater with VELMAR_UPDATE_BASE_URL=http://127.0.0.1:18741/update/.
+With --sign-key KEY.pem it answers a request for FILE.sig that has no file of
+its own with a fresh signature of FILE (openssl dgst -sha256 -sign), as a
+signed release would have it; a .sig on disk, or a fault for it, wins.
 It listens on 127.0.0.1 only. Tests import it and script odd answers per path,
 for GET and for POST alike (a POST's body is read first, unless told not to):
 status codes, bodies cut short of their Content-Length, no Content-Length, and
@@ -21,6 +24,7 @@ import posixpath
 import select
 import shutil
 import socket
+import subprocess
 import threading
 import time
 import urllib.parse
@@ -53,11 +57,18 @@ class Fault:
         self.read_request = read_request
 
 
+def sign_file(key, path):
+    """The DER ECDSA signature over the SHA-256 of the file, as a release carries it."""
+    return subprocess.run(["openssl", "dgst", "-sha256", "-sign", key, path], check=True,
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE).stdout
+
+
 class UpdateServer(http.server.ThreadingHTTPServer):
     daemon_threads = True
 
-    def __init__(self, root, port=0):
+    def __init__(self, root, port=0, sign_key=None):
         self.root = os.path.abspath(root)
+        self.sign_key = sign_key
         self.faults = {}
         self.requests = []
         self.lock = threading.Lock()
@@ -113,6 +124,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def serve_file(self, path):
         local = self.local_path(path)
+        if local is not None and not os.path.isfile(local) and self.server.sign_key and local.endswith(".sig") \
+                and os.path.isfile(local[:-4]):
+            return self.answer_fault(Fault(200, sign_file(self.server.sign_key, local[:-4])))
         if local is None or not os.path.isfile(local):
             return self.answer_fault(Fault(404, b"not found\n"))
         size = os.path.getsize(local)
@@ -198,8 +212,9 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--root", required=True, help="folder to serve")
     parser.add_argument("--port", type=int, default=18741)
+    parser.add_argument("--sign-key", help="private key (PEM) that signs FILE.sig answers on the fly")
     args = parser.parse_args()
-    server = UpdateServer(args.root, args.port)
+    server = UpdateServer(args.root, args.port, sign_key=args.sign_key)
     print("serving %s on http://127.0.0.1:%d/" % (server.root, server.port), flush=True)
     try:
         server.serve_forever()

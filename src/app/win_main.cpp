@@ -5,6 +5,7 @@
 #include "crashreport/crash_report.h"
 #include "log/update_log.h"
 #include "update/update_driver.h"
+#include "update/update_public_key.h"
 
 #include <windows.h>
 
@@ -26,7 +27,7 @@ int RunUpdateMode(const wchar_t* commandLine)
         return 0;  // no mutex, or another instance runs the cycle
     }
     g_updateLog.Stream() << L"AutoUpdateVelmar";
-    return RunUpdateCycle(commandLine);
+    return RunUpdateCycle(commandLine, UpdatePublicKey());
 }
 
 }  // namespace

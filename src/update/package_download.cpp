@@ -2,11 +2,11 @@
 
 #include "build_settings.h"
 #include "log/update_log.h"
-#include "net/http_download.h"
 #include "net/transfer_rules.h"
 #include "update/host_messages.h"
 #include "update/installer_launch.h"
 #include "update/package_location.h"
+#include "update/signed_download.h"
 #include "update/update_decision.h"
 #include "update/update_result.h"
 
@@ -36,13 +36,19 @@ std::wstring CreateDownloadDirectory()
     return path;
 }
 
-void DownloadAndInstallUpdate(const wchar_t* commandLine)
+void DownloadAndInstallUpdate(const wchar_t* commandLine, const unsigned char* updatePublicKey)
 {
     wchar_t tempDir[MAX_PATH] = {};
     ::GetTempPathW(MAX_PATH, tempDir);
     wchar_t szManifestFile[MAX_PATH] = {};
     ::GetTempFileNameW(tempDir, L"ov", ::GetTickCount(), szManifestFile);
-    if (!DownloadUrlToFile(kManifestUrl, szManifestFile, ManifestTransferLimits())) {
+    switch (DownloadSignedFile(kManifestUrl, szManifestFile, ManifestTransferLimits(), updatePublicKey)) {
+    case SignedDownload::Verified:
+        break;
+    case SignedDownload::TransferFailed:
+        return;  // as if the server were away: nothing failed that was to be installed
+    case SignedDownload::SignatureRejected:
+        g_nUpdateResult = kUpdateFailed;  // someone answers for the server who must not
         return;
     }
 
@@ -75,7 +81,8 @@ void DownloadAndInstallUpdate(const wchar_t* commandLine)
         ::DeleteFileW(szPackageFile);
     }
     g_updateLog.Stream() << L"szDownUrl:" << szDownUrl << szPackageFile;
-    if (!DownloadUrlToFile(szDownUrl, szPackageFile, DefaultTransferLimits())) {
+    if (DownloadSignedFile(szDownUrl, szPackageFile, DefaultTransferLimits(), updatePublicKey) !=
+        SignedDownload::Verified) {
         g_nUpdateResult = kUpdateFailed;
         return;
     }

@@ -10,7 +10,7 @@
 
 std::int32_t g_nUpdateResult = kUpdateSucceeded;
 
-int RunUpdateCycle(const wchar_t* commandLine)
+int RunUpdateCycle(const wchar_t* commandLine, const unsigned char* updatePublicKey)
 {
     bool completeSent = false;
     try {
@@ -19,7 +19,7 @@ int RunUpdateCycle(const wchar_t* commandLine)
         g_nHostParam = GetSwitchNumber(commandLine, L"/j:");
         NotifyCheckingForUpdate();
         if (IsUpdateCheckDue() != 0) {
-            DownloadAndInstallUpdate(commandLine);
+            DownloadAndInstallUpdate(commandLine, updatePublicKey);
             SaveLastCheckTime();
         }
         completeSent = true;

@@ -48,7 +48,8 @@ class UpdateCycleFixture(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.root = tempfile.mkdtemp(prefix="velmar-update-server-")
-        cls.server = UpdateServer(cls.root, PORT).start()
+        # Signs what it serves, as a release is published.
+        cls.server = UpdateServer(cls.root, PORT, sign_key=harness.TEST_SIGNING_KEY).start()
 
     @classmethod
     def tearDownClass(cls):

@@ -13,7 +13,10 @@ SOURCE_DIR = os.environ.get("VELMAR_SOURCE_DIR",
 BUILD_DIR = os.environ.get("VELMAR_BUILD_DIR", os.path.join(SOURCE_DIR, "build", "loopback"))
 WINE_RUN = os.path.join(SOURCE_DIR, "tests", "wine-run.sh")
 WINEPREFIX = os.environ.get("VELMAR_WINEPREFIX", os.path.join(BUILD_DIR, "wineprefix"))
+# The test build checks update signatures with the test key; its twin without a key does not.
 UPDATER = os.path.join(BUILD_DIR, "VelmarUpdate.exe")
+UNSIGNED_UPDATER = os.path.join(BUILD_DIR, "VelmarUpdate-unsigned.exe")
+TEST_SIGNING_KEY = os.path.join(SOURCE_DIR, "tests", "keys", "test-update-key.pem")
 TESTS_BUILD = os.path.join(BUILD_DIR, "tests")
 DRIVE_C = os.path.join(WINEPREFIX, "drive_c")
 USER_NAME = pwd.getpwuid(os.getuid()).pw_name
@@ -78,11 +81,11 @@ class Installation:
     """A private copy of VelmarUpdate.exe in its own folder inside the prefix,
     so its module directory (log folder, setup.exe) belongs to one test."""
 
-    def __init__(self, name=None, folder_name=None):
+    def __init__(self, name=None, folder_name=None, updater=UPDATER):
         self.dir = os.path.join(DRIVE_C, "velmar-tests", folder_name or (name or "app") + "-" + uuid.uuid4().hex[:8])
         os.makedirs(self.dir)
         self.exe = os.path.join(self.dir, "VelmarUpdate.exe")
-        shutil.copy2(UPDATER, self.exe)
+        shutil.copy2(updater, self.exe)
 
     def command_line(self, tail):
         return '"%s" %s' % (win_path(self.exe), tail) if tail else '"%s"' % win_path(self.exe)

@@ -44,7 +44,8 @@ class UpdateCycleTest(UpdateCycleFixture):
         ov, folders = self.new_temp_entries()
         self.assertEqual(1, len(ov))
         self.assertEqual({}, folders)
-        self.assertEqual([UPDATE_PATH + "version.ini"], self.server.requested_paths())
+        # The manifest and its signature: this build checks signatures.
+        self.assertEqual([UPDATE_PATH + "version.ini", UPDATE_PATH + "version.ini.sig"], self.server.requested_paths())
 
     def test_full_package_url_without_slash(self):
         self.manifest(miniver="1.0.0.6")  # no "newest": it reads as "0"
@@ -242,7 +243,8 @@ class UpdateCycleTest(UpdateCycleFixture):
                 self.assertEqual([CHECKING, complete(3)], self.texts())
                 self.assertIsNone(read_record(self.record))
         self.assertEqual(before_outside, set(os.listdir(outside)))
-        self.assertEqual([UPDATE_PATH + "version.ini"] * len(hostile), self.server.requested_paths())
+        self.assertEqual([UPDATE_PATH + "version.ini", UPDATE_PATH + "version.ini.sig"] * len(hostile),
+                         self.server.requested_paths())
         # The over-long name may leave its fresh, empty folder; nothing else is made.
         for files in self.new_temp_entries()[1].values():
             self.assertEqual([], files)

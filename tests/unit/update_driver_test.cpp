@@ -1,0 +1,32 @@
+#include "update/update_driver.h"
+
+#include "host_window_recorder.h"
+#include "update/check_schedule.h"
+#include "update/update_result.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+
+namespace {
+
+BOOL ThrowingConnectedState(DWORD*) { throw std::runtime_error("the connectivity query broke"); }
+
+TEST(UpdateDriver, AFailureThatThrowsStillEndsWithOnComplete3)
+{
+    HostWindowRecorder host;
+    CheckScheduleCalls calls = RealCheckScheduleCalls();
+    calls.getConnectedState = &ThrowingConnectedState;
+    SetCheckScheduleCalls(calls);
+    const std::wstring commandLine =
+        L"VelmarUpdate.exe /w:" + std::to_wstring(reinterpret_cast<INT_PTR>(host.Window())) + L" /j:5 /v:1.0.0.5";
+
+    EXPECT_EQ(0, RunUpdateCycle(commandLine.c_str(), nullptr));
+
+    SetCheckScheduleCalls(RealCheckScheduleCalls());
+    EXPECT_EQ((std::vector<std::wstring>{L"OnCheckingForUpdate", L"OnComplete;3;"}), host.Texts());
+    g_nUpdateResult = kUpdateSucceeded;
+}
+
+}  // namespace
