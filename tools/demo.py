@@ -1,5 +1,6 @@
-"""Tells VelmarUpdate's whole story under Wine, on loopback only: a patch update,
-a full-package update, a run within the day that does nothing, and a crash report,
+"""Tells VelmarUpdate's whole story under Wine, on loopback only: a signed patch
+update, a full-package update, a run within the day that does nothing, a
+tampered package refused, and a crash report,
 each against the bundled local servers, with the host window's messages as they arrive.
 
 Run it through scripts/demo (which builds first), or, with a build in place:
@@ -12,7 +13,6 @@ import shutil
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 import urllib.parse
 
@@ -20,11 +20,12 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "tests", "process"))
 sys.path.insert(0, HERE)
 import harness  # noqa: E402
+import host  # noqa: E402
 from errorlog_server import ErrorLogServer  # noqa: E402
 from update_server import UpdateServer  # noqa: E402
 
-HOST_MONITOR = os.path.join(harness.BUILD_DIR, "host_monitor.exe")
 FAKE_INSTALLER = os.path.join(harness.BUILD_DIR, "fake_installer.exe")
+SIGN_RELEASE = os.path.join(harness.SOURCE_DIR, "tools", "sign-release")
 DEMO_ROOT = os.path.join(harness.DRIVE_C, "velmar-tests")
 OLD, NEW, ANCIENT = "1.0.0.5", "1.0.0.9", "0.9.0.0"
 WPARAM = 7
@@ -102,85 +103,6 @@ def stamp_text(stamp):
     return "%d (%s UTC)" % (stamp, time.strftime("%Y-%m-%d %H:%M:%S", time.gmtime(stamp)))
 
 
-# -- the host window -------------------------------------------------------------
-
-class HostMonitor:
-    """host_monitor.exe --print, its output going to a file that a thread relays line by line.
-    A file, not a pipe: Wine's helper processes may inherit a pipe and keep it open."""
-
-    def __init__(self, folder):
-        self.folder = folder
-        self.out_path = os.path.join(folder, "host-output.txt")
-        self.ready = os.path.join(folder, "ready.txt")
-        self.stop_file = os.path.join(folder, "stop")
-        self.lines = []
-        self.changed = threading.Condition()
-        self.proc = None
-        self.hwnd = None
-        self.done = threading.Event()
-
-    def start(self):
-        env = dict(os.environ, VELMAR_WINE_DIRECT="1")
-        with open(self.out_path, "wb") as out, open(os.path.join(self.folder, "host-errors.txt"), "wb") as err:
-            self.proc = harness.wine_popen(
-                [HOST_MONITOR, "--print", "--ready", harness.win_path(self.ready),
-                 "--stop-file", harness.win_path(self.stop_file), "--seconds", "300"],
-                stdin=subprocess.DEVNULL, stdout=out, stderr=err, env=env)
-        if not harness.wait_for(lambda: os.path.exists(self.ready) or self.proc.poll() is not None, timeout=30) \
-                or not os.path.exists(self.ready):
-            raise RuntimeError("host_monitor.exe did not start (exit %r)" % self.proc.poll())
-        with open(self.ready) as f:
-            self.hwnd = int(f.read().strip())
-        threading.Thread(target=self.relay, daemon=True).start()
-        return self
-
-    def relay(self):
-        """Prints each message line as the monitor writes it: time, wParam, text."""
-        position, pending = 0, b""
-        while not self.done.is_set():
-            with open(self.out_path, "rb") as f:
-                f.seek(position)
-                chunk = f.read()
-            position += len(chunk)
-            pending += chunk
-            *complete, pending = pending.split(b"\n")
-            for raw in complete:
-                line = raw.decode("utf-8", "replace").rstrip("\r")
-                if line.startswith("host window "):
-                    continue
-                when, wparam, text = (line.split(" ", 2) + ["", ""])[:3]
-                print("  host  %s  wParam %s  %s" % (when, wparam, text), flush=True)
-                with self.changed:
-                    self.lines.append(text)
-                    self.changed.notify_all()
-            time.sleep(0.02)
-
-    def count(self):
-        with self.changed:
-            return len(self.lines)
-
-    def texts_after(self, mark, timeout=10):
-        """The texts that came after the first `mark` ones, once "OnComplete" is among them."""
-        deadline = time.monotonic() + timeout
-        with self.changed:
-            while not any(t.startswith("OnComplete;") for t in self.lines[mark:]):
-                left = deadline - time.monotonic()
-                if left <= 0:
-                    break
-                self.changed.wait(left)
-            return list(self.lines[mark:])
-
-    def stop(self):
-        if self.proc is not None and self.proc.poll() is None:
-            open(self.stop_file, "w").close()
-            try:
-                self.proc.wait(timeout=15)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
-        self.done.set()
-
-
 # -- the stage: servers, host window, installation ------------------------------------------
 
 class Stage:
@@ -210,12 +132,16 @@ def lay_out_update_server(root, base):
         f.write(b"VELMAR-DIFF %s->%s\n" % (OLD.encode(), NEW.encode()) + os.urandom(64 * 1024))
     # The full package must run: the demo installer stands in for it.
     shutil.copy2(FAKE_INSTALLER, os.path.join(root, full_name))
+    # Signed as a release is: every file gets FILE.sig (here with the test key).
+    subprocess.run(["sh", SIGN_RELEASE, harness.TEST_SIGNING_KEY, root], check=True, stdout=subprocess.DEVNULL)
 
 
 def show_update_server(stage):
     heading("1. The local update server")
     base = stage.base
     say("base URL", "%s://%s%s (built into this VelmarUpdate.exe)" % (base.scheme, base.netloc, base.path))
+    say("signatures", "every file has FILE.sig from tools/sign-release; this build carries the")
+    say("", "public half of tests/keys/test-update-key.pem and installs only what it signed")
     say("serving", stage.server_root)
     for folder, _, files in sorted(os.walk(stage.server_root)):
         for name in sorted(files):
@@ -256,7 +182,7 @@ def run_update(stage, tail):
     if os.path.exists(stage.record):
         os.unlink(stage.record)
     line = "/w:%d /j:%d %s" % (stage.host.hwnd, WPARAM, tail)
-    mark = stage.host.count()
+    mark = len(stage.host.texts())
     requests_before = len(stage.server.requested_paths())
     say("command line", stage.app.command_line(line))
     say("host window received:")
@@ -266,7 +192,7 @@ def run_update(stage, tail):
     texts = stage.host.texts_after(mark)
     say("exit code", result.code)
     new_requests = stage.server.requested_paths()[requests_before:]
-    say("server got", ", ".join("GET " + p for p in new_requests) if new_requests else "no request")
+    say("server got", "\n                  ".join("GET " + p for p in new_requests) if new_requests else "no request")
     return texts, new_requests
 
 
@@ -312,7 +238,7 @@ def show_last_check():
 # -- the steps ------------------------------------------------------------------
 
 def show_patch_update(stage):
-    heading("3. Patch update %s -> %s, diagnostic log on" % (OLD, NEW))
+    heading("3. Signed patch update %s -> %s, diagnostic log on" % (OLD, NEW))
     say("setup.exe", "demo installer beside %s" % harness.win_path(stage.app.exe))
     say("TEMP", "%s, the runs' own, so their downloads are easy to show" % harness.win_path(stage.temp))
     harness.reg_delete_key()
@@ -367,8 +293,38 @@ def show_not_due(stage):
     expect(stamp_after == stamp_before, "LastTimeCheck changed on a run that was not due")
 
 
+def package_files(temp):
+    """The files in the numbered package folders under TEMP."""
+    return {os.path.join(name, f) for name in os.listdir(temp) if name.isdigit()
+            for f in os.listdir(os.path.join(temp, name))}
+
+
+def show_tampered_package(stage):
+    heading("6. A tampered package is refused")
+    patch = os.path.join(stage.server_root, stage.base.path.strip("/"), "%s-%s" % (OLD, NEW), "velmar.diff")
+    with open(patch, "ab") as f:
+        f.write(b"-- whoever answers for the update host added this --")
+    say("on the server", "velmar.diff changed after it was signed; velmar.diff.sig is the release's")
+    harness.reg_delete_key()
+    shutil.rmtree(stage.app.log_folder(), ignore_errors=True)
+    say("registry", "LastTimeCheck deleted: a check is due")
+    files_before = package_files(stage.temp)
+    texts, requests = run_update(stage, "/v:%s --velmarupdate-log" % OLD)
+    expect(texts == ["OnCheckingForUpdate", "OnUpdateAvailable;" + NEW, "OnComplete;3;"],
+           "tampered package messages: %s" % texts)
+    expect(harness.read_installer_record(stage.record) is None, "setup.exe was started on a tampered package")
+    say("installer", "was not started" if harness.read_installer_record(stage.record) is None else "STARTED")
+    left = package_files(stage.temp) - files_before
+    say("TEMP", "no new package: the rejected file was deleted" if not left else "LEFT: %s" % sorted(left))
+    expect(not left, "the rejected package was left in TEMP")
+    for _, text in stage.app.run_logs():
+        rejected = text[text.find(" SignatureRejected:"):] if " SignatureRejected:" in text else ""
+        say("log says", rejected.strip() or "(no SignatureRejected entry)")
+        expect(rejected, "the log does not say why the package was refused")
+
+
 def show_crash_report():
-    heading("6. Crash report: a dump posted to the local error-log server")
+    heading("7. Crash report: a dump posted to the local error-log server")
     url = urllib.parse.urlsplit(build_setting("VELMAR_ERROR_LOG_URL",
                                               "http://127.0.0.1:18742/index.php?do=adderrorlog"))
     app = installation("demo-crash")
@@ -423,9 +379,10 @@ def update_story(base_url):
         lay_out_update_server(server_root, base)
         server = start_with_retry(lambda: UpdateServer(server_root, base.port or 80).start(), "update server")
         cleanup.callback(server.stop)
-        host = HostMonitor(work).start()
-        cleanup.callback(host.stop)
-        stage = Stage(base_url, server_root, host, server)
+        window = host.HostWindow(seconds=300, echo=True)
+        window.start()
+        cleanup.callback(window.stop)
+        stage = Stage(base_url, server_root, window, server)
         cleanup.callback(clean_up, stage)
         prepare_installation(stage)
 
@@ -434,6 +391,7 @@ def update_story(base_url):
         show_patch_update(stage)
         show_full_update(stage)
         show_not_due(stage)
+        show_tampered_package(stage)
 
 
 def main():

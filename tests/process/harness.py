@@ -112,16 +112,22 @@ class Installation:
         shutil.rmtree(self.dir, ignore_errors=True)
 
 
-def reg_query_last_check():
-    """LastTimeCheck as an int, or None when absent."""
+def reg_query_last_check_typed():
+    """LastTimeCheck as (type name, int), or None when absent."""
     proc = wine(["reg", "query", REG_KEY, "/v", "LastTimeCheck"])
     if proc.returncode != 0:
         return None
     for line in proc.stdout.decode("utf-8", "replace").splitlines():
         parts = line.split()
         if len(parts) >= 3 and parts[0] == "LastTimeCheck":
-            return int(parts[2], 0)
+            return parts[1], int(parts[2], 0) if parts[1] == "REG_DWORD" else int(parts[2])
     return None
+
+
+def reg_query_last_check():
+    """LastTimeCheck as an int, or None when absent."""
+    typed = reg_query_last_check_typed()
+    return None if typed is None else typed[1]
 
 
 def reg_set_last_check(value, reg_type="REG_DWORD"):

@@ -12,6 +12,8 @@ import os
 import shutil
 import subprocess
 import tempfile
+import threading
+import time
 
 import harness
 
@@ -28,30 +30,57 @@ def message_text(data):
 
 
 class HostWindow:
-    def __init__(self, seconds=120):
+    """echo=True also prints each message as it arrives ("  host  <time>  wParam <n>  <text>")."""
+
+    def __init__(self, seconds=120, echo=False):
         os.makedirs(harness.TEMP_DIR, exist_ok=True)
         self.dir = tempfile.mkdtemp(prefix="host-", dir=harness.TEMP_DIR)
         self.ready_file = os.path.join(self.dir, "ready.txt")
         self.record_file = os.path.join(self.dir, "messages.txt")
         self.stop_file = os.path.join(self.dir, "stop")
+        self.print_file = os.path.join(self.dir, "printed.txt")
         self.seconds = seconds
+        self.echo = echo
+        self.echoing = threading.Event()
         self.proc = None
         self.hwnd = None
 
     def start(self, timeout=30):
         """Starts the monitor and waits until its window exists; returns the handle."""
-        self.proc = harness.wine_popen(
-            [HOST_MONITOR, "--ready", harness.win_path(self.ready_file),
-             "--record", harness.win_path(self.record_file),
-             "--stop-file", harness.win_path(self.stop_file), "--seconds", str(self.seconds)],
-            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        args = [HOST_MONITOR, "--ready", harness.win_path(self.ready_file),
+                "--record", harness.win_path(self.record_file),
+                "--stop-file", harness.win_path(self.stop_file), "--seconds", str(self.seconds)]
+        # Printed lines go through a file, not a pipe: Wine's helper processes may
+        # inherit a pipe and keep it open.
+        with open(self.print_file, "wb") as out:
+            self.proc = harness.wine_popen(args + (["--print"] if self.echo else []),
+                                           env=dict(os.environ, VELMAR_WINE_DIRECT="1"),
+                                           stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.DEVNULL)
         if not harness.wait_for(lambda: os.path.exists(self.ready_file) or self.proc.poll() is not None,
                                 timeout=timeout) or not os.path.exists(self.ready_file):
             self.stop()
             raise RuntimeError("host_monitor did not start (exit %r)" % (self.proc.returncode,))
         with open(self.ready_file) as f:
             self.hwnd = int(f.read().strip())
+        if self.echo:
+            self.echoing.set()
+            threading.Thread(target=self._relay, daemon=True).start()
         return self.hwnd
+
+    def _relay(self):
+        position, pending = 0, b""
+        while self.echoing.is_set():
+            with open(self.print_file, "rb") as f:
+                f.seek(position)
+                chunk = f.read()
+            position += len(chunk)
+            *lines, pending = (pending + chunk).split(b"\n")
+            for raw in lines:
+                line = raw.decode("utf-8", "replace").rstrip("\r")
+                if line and not line.startswith("host window "):
+                    when, wparam, text = (line.split(" ", 2) + ["", ""])[:3]
+                    print("  host  %s  wParam %s  %s" % (when, wparam, text), flush=True)
+            time.sleep(0.02)
 
     def messages(self):
         if not os.path.exists(self.record_file):
@@ -75,7 +104,15 @@ class HostWindow:
     def wait_for_count(self, count, timeout=10):
         return harness.wait_for(lambda: len(self.messages()) >= count, timeout=timeout)
 
+    def texts_after(self, mark, timeout=10):
+        """The texts after the first `mark` ones, once an "OnComplete" is among them."""
+        harness.wait_for(lambda: any(t.startswith("OnComplete;") for t in self.texts()[mark:]), timeout=timeout)
+        return self.texts()[mark:]
+
     def stop(self, timeout=15):
+        if self.echoing.is_set():
+            time.sleep(0.1)  # the last lines reach the screen
+            self.echoing.clear()
         if self.proc is not None and self.proc.poll() is None:
             with open(self.stop_file, "w"):
                 pass

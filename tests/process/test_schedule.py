@@ -13,30 +13,19 @@ def probe(*args):
     return proc.stdout.decode("utf-8").strip()
 
 
-def reg_query_line():
-    proc = harness.wine(["reg", "query", harness.REG_KEY, "/v", "LastTimeCheck"])
-    if proc.returncode != 0:
-        return None
-    for line in proc.stdout.decode("utf-8", "replace").splitlines():
-        if line.split()[:1] == ["LastTimeCheck"]:
-            return line.split()
-    return None
-
-
 class ScheduleTest(unittest.TestCase):
     def tearDown(self):
         harness.reg_delete_key()
 
     def test_save_creates_key_and_dword(self):
         harness.reg_delete_key()
-        self.assertIsNone(reg_query_line())
+        self.assertIsNone(harness.reg_query_last_check_typed())
         before = int(time.time())
         self.assertEqual("connected=1 due=1", probe("save"))
         after = int(time.time())
-        fields = reg_query_line()
-        self.assertIsNotNone(fields, "LastTimeCheck written")
-        self.assertEqual("REG_DWORD", fields[1])
-        self.assertTrue(before - 2 <= int(fields[2], 0) <= after + 2, fields)
+        reg_type, stamp = harness.reg_query_last_check_typed()
+        self.assertEqual("REG_DWORD", reg_type)
+        self.assertTrue(before - 2 <= stamp <= after + 2, stamp)
         # The stamp just written makes the next check wait.
         self.assertEqual("connected=1 due=0", probe())
 
@@ -53,7 +42,8 @@ class ScheduleTest(unittest.TestCase):
             with self.subTest(stamp=stamp - now, reg_type=reg_type):
                 harness.reg_set_last_check(stamp, reg_type)
                 self.assertEqual(expected, probe())
-        self.assertEqual(str(now - 3600), reg_query_line()[2], "a check that is not saved leaves the stamp")
+        self.assertEqual(("REG_SZ", now - 3600), harness.reg_query_last_check_typed(),
+                         "a check that is not saved leaves the stamp")
 
 
 if __name__ == "__main__":
