@@ -7,6 +7,7 @@ Run it through scripts/demo (which builds first), or, with a build in place:
     /usr/bin/python3 tools/demo.py
 """
 import contextlib
+import dataclasses
 import hashlib
 import os
 import shutil
@@ -105,18 +106,17 @@ def stamp_text(stamp):
 
 # -- the stage: servers, host window, installation ------------------------------------------
 
+@dataclasses.dataclass
 class Stage:
     """Everything the update runs share, and what to clean up afterwards."""
-
-    def __init__(self, base_url, server_root, host, server):
-        self.base = urllib.parse.urlsplit(base_url)
-        self.server_root = server_root
-        self.host = host
-        self.server = server
-        self.app = None
-        self.temp = None
-        self.record = None
-        self.install_path = None
+    base: urllib.parse.SplitResult
+    server_root: str
+    host: object
+    server: object
+    app: object = None
+    temp: str = None
+    record: str = None
+    install_path: str = None
 
 
 def lay_out_update_server(root, base):
@@ -382,7 +382,7 @@ def update_story(base_url):
         window = host.HostWindow(seconds=300, echo=True)
         window.start()
         cleanup.callback(window.stop)
-        stage = Stage(base_url, server_root, window, server)
+        stage = Stage(urllib.parse.urlsplit(base_url), server_root, window, server)
         cleanup.callback(clean_up, stage)
         prepare_installation(stage)
 

@@ -18,6 +18,7 @@ the ways real networks misbehave: no answer at all, a body that stops halfway,
 a body that trickles, redirects.
 """
 import argparse
+import dataclasses
 import http.server
 import os
 import posixpath
@@ -30,6 +31,7 @@ import time
 import urllib.parse
 
 
+@dataclasses.dataclass
 class Fault:
     """How to answer one path instead of serving the file.
 
@@ -42,19 +44,17 @@ class Fault:
     A stall ends early when the client goes away.
     """
 
-    def __init__(self, status=200, body=b"", cut_short_by=0, no_length=False, stall=None, stall_after=None,
-                 trickle=None, trickle_bytes=1, trickle_head=None, redirect=None, read_request=True):
-        self.status = status
-        self.body = body
-        self.cut_short_by = cut_short_by
-        self.no_length = no_length
-        self.stall = stall
-        self.stall_after = stall_after
-        self.trickle = trickle
-        self.trickle_bytes = trickle_bytes
-        self.trickle_head = trickle_head
-        self.redirect = redirect
-        self.read_request = read_request
+    status: int = 200
+    body: bytes = b""
+    cut_short_by: int = 0
+    no_length: bool = False
+    stall: float = None
+    stall_after: int = None
+    trickle: float = None
+    trickle_bytes: int = 1
+    trickle_head: float = None
+    redirect: str = None
+    read_request: bool = True
 
 
 def sign_file(key, path):

@@ -54,19 +54,17 @@ struct KernelHandleTraits {
     static void Close(Handle handle) { ::CloseHandle(handle); }
 };
 
-struct InternetHandleTraits {
-    using Handle = HINTERNET;
+// Handles whose "none" is null and that one call closes.
+template <typename HandleType, auto CloseFunction>
+struct NullableHandleTraits {
+    using Handle = HandleType;
     static Handle Empty() { return nullptr; }
     static bool IsValid(Handle handle) { return handle != nullptr; }
-    static void Close(Handle handle) { ::InternetCloseHandle(handle); }
+    static void Close(Handle handle) { CloseFunction(handle); }
 };
 
-struct RegistryKeyTraits {
-    using Handle = HKEY;
-    static Handle Empty() { return nullptr; }
-    static bool IsValid(Handle handle) { return handle != nullptr; }
-    static void Close(Handle handle) { ::RegCloseKey(handle); }
-};
+using InternetHandleTraits = NullableHandleTraits<HINTERNET, &::InternetCloseHandle>;
+using RegistryKeyTraits = NullableHandleTraits<HKEY, &::RegCloseKey>;
 
 using HandleOwner = ScopedHandle<KernelHandleTraits>;
 using InternetHandleOwner = ScopedHandle<InternetHandleTraits>;

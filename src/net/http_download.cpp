@@ -34,16 +34,6 @@ private:
     HandleOwner file_;
 };
 
-class StringSink : public ResponseSink {
-public:
-    bool Write(const char* data, DWORD size) override
-    {
-        body.append(data, size);
-        return true;
-    }
-    std::string body;
-};
-
 }  // namespace
 
 bool DownloadUrlToFile(const wchar_t* url, const wchar_t* path, const TransferLimits& limits,

@@ -33,6 +33,17 @@ public:
     virtual bool Write(const char* data, DWORD size) = 0;
 };
 
+// Keeps the body in memory (a reply, a signature): bound it with limits.maxBytes.
+class StringSink : public ResponseSink {
+public:
+    bool Write(const char* data, DWORD size) override
+    {
+        body.append(data, size);
+        return true;
+    }
+    std::string body;
+};
+
 struct TransferState;
 
 // Sends the pieces of a request body, keeping the stall guard while it does.

@@ -8,16 +8,6 @@
 
 namespace {
 
-class ReplySink : public ResponseSink {
-public:
-    bool Write(const char* data, DWORD size) override
-    {
-        reply.append(data, size);
-        return true;
-    }
-    std::string reply;
-};
-
 // The request body: the multipart head, the file's bytes, the tail.
 struct UploadBody {
     HandleOwner file;
@@ -77,7 +67,7 @@ bool PostMultipartForm(const std::wstring& url, const FormFields& fields, const 
     TransferLimits limits = DefaultTransferLimits();
     limits.timeoutMs = timeoutMs.value_or(0);
 
-    const auto sink = std::make_shared<ReplySink>();
+    const auto sink = std::make_shared<StringSink>();
     const TransferOutcome outcome = HttpPost(post, limits, sink);
     if (status != nullptr) {
         *status = static_cast<int>(outcome.status);
@@ -86,7 +76,7 @@ bool PostMultipartForm(const std::wstring& url, const FormFields& fields, const 
         return false;
     }
     if (responseBody != nullptr) {
-        *responseBody = WideFromUtf8(sink->reply);
+        *responseBody = WideFromUtf8(sink->body);
     }
     return true;
 }

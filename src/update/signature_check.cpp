@@ -11,28 +11,11 @@
 
 namespace {
 
-struct AlgorithmProviderTraits {
-    using Handle = BCRYPT_ALG_HANDLE;
-    static Handle Empty() { return nullptr; }
-    static bool IsValid(Handle handle) { return handle != nullptr; }
-    static void Close(Handle handle) { ::BCryptCloseAlgorithmProvider(handle, 0); }
-};
+void CloseAlgorithmProvider(BCRYPT_ALG_HANDLE provider) { ::BCryptCloseAlgorithmProvider(provider, 0); }
 
-struct HashHandleTraits {
-    using Handle = BCRYPT_HASH_HANDLE;
-    static Handle Empty() { return nullptr; }
-    static bool IsValid(Handle handle) { return handle != nullptr; }
-    static void Close(Handle handle) { ::BCryptDestroyHash(handle); }
-};
-
-struct KeyHandleTraits {
-    using Handle = BCRYPT_KEY_HANDLE;
-    static Handle Empty() { return nullptr; }
-    static bool IsValid(Handle handle) { return handle != nullptr; }
-    static void Close(Handle handle) { ::BCryptDestroyKey(handle); }
-};
-
-using AlgorithmProvider = ScopedHandle<AlgorithmProviderTraits>;
+using AlgorithmProvider = ScopedHandle<NullableHandleTraits<BCRYPT_ALG_HANDLE, &CloseAlgorithmProvider>>;
+using HashOwner = ScopedHandle<NullableHandleTraits<BCRYPT_HASH_HANDLE, &::BCryptDestroyHash>>;
+using KeyOwner = ScopedHandle<NullableHandleTraits<BCRYPT_KEY_HANDLE, &::BCryptDestroyKey>>;
 
 // ntstatus.h clashes with windows.h unless included in a set order; this is the one code needed.
 constexpr NTSTATUS kStatusInvalidSignature = static_cast<NTSTATUS>(0xC000A000UL);
@@ -42,7 +25,7 @@ constexpr NTSTATUS kStatusInvalidSignature = static_cast<NTSTATUS>(0xC000A000UL)
 // The provider outlives the hash made from it: members are destroyed in reverse order.
 struct Sha256::State {
     AlgorithmProvider provider;
-    ScopedHandle<HashHandleTraits> hash;
+    HashOwner hash;
 };
 
 Sha256::Sha256() : state_(new State)
@@ -128,7 +111,7 @@ SignatureVerdict VerifyP256Signature(const unsigned char (&publicKey)[64], const
                                          sizeof blob, 0))) {
         return SignatureVerdict::Failed;
     }
-    const ScopedHandle<KeyHandleTraits> key(rawKey);
+    const KeyOwner key(rawKey);
 
     const NTSTATUS status = ::BCryptVerifySignature(key.Get(), nullptr, const_cast<PUCHAR>(digest), sizeof digest,
                                                     rs, sizeof rs, 0);

@@ -118,6 +118,24 @@ class UpdateCycleFixture(unittest.TestCase):
         self.assertEqual(0, result.code, "update mode always exits 0")
         return result
 
+    def checked(self, tail, texts, **run_options):
+        """Runs a due cycle and checks the host's messages and that the day's check was stamped."""
+        before = int(time.time())
+        result = self.run_cycle(tail, **run_options)
+        self.assertEqual(texts, self.texts())
+        self.assert_time_stamp_written(before)
+        return result
+
+    def fresh_run(self):
+        """Forgets what earlier runs of the same test left: messages, downloads, logs, requests."""
+        self.host.clear()
+        self.clean_temp()
+        shutil.rmtree(self.app.log_folder(), ignore_errors=True)
+        if os.path.exists(self.record):
+            os.unlink(self.record)
+        with self.server.lock:
+            self.server.requests.clear()
+
     def texts(self):
         return self.host.texts()
 

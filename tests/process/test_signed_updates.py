@@ -5,7 +5,6 @@ import os
 import shutil
 import subprocess
 import tempfile
-import time
 
 import harness
 from cycle_fixture import (CHECKING, FAKE_INSTALLER, INSTALLING, SERVER_ROOT_URL, UPDATE_PATH, Fault,
@@ -46,15 +45,6 @@ class SignedUpdates(UpdateCycleFixture):
             "by_another_key": (Fault(200, self.signature(signed_bytes, self.other_key)), "signature does not match"),
         }
 
-    def fresh_run(self):
-        self.host.clear()
-        self.clean_temp()
-        shutil.rmtree(self.app.log_folder(), ignore_errors=True)
-        if os.path.exists(self.record):
-            os.unlink(self.record)
-        with self.server.lock:
-            self.server.requests.clear()
-
     def log(self):
         (_, text), = self.app.run_logs()
         return text
@@ -68,10 +58,7 @@ class SignedUpdates(UpdateCycleFixture):
             with self.subTest(name):
                 self.fresh_run()
                 self.server.faults = {UPDATE_PATH + "version.ini.sig": fault}
-                before = int(time.time())
-                self.run_cycle("--velmarupdate-log /v:1.0.0.5")
-                self.assertEqual([CHECKING, complete(3)], self.texts())
-                self.assert_time_stamp_written(before)
+                self.checked("--velmarupdate-log /v:1.0.0.5", [CHECKING, complete(3)])
                 self.assertEqual([UPDATE_PATH + "version.ini", UPDATE_PATH + "version.ini.sig"],
                                  self.server.requested_paths(), "no package is asked for")
                 self.assertIn(" SignatureRejected:%sversion.ini %s" % (SERVER_ROOT_URL + UPDATE_PATH, reason),

@@ -48,14 +48,6 @@ class CycleTransferFaults(UpdateCycleFixture):
         (_, log), = self.app.run_logs()
         return log
 
-    def fresh_run(self):
-        self.host.clear()
-        shutil.rmtree(self.app.log_folder(), ignore_errors=True)
-        if os.path.exists(self.record):
-            os.unlink(self.record)
-        with self.server.lock:
-            self.server.requests.clear()
-
     def test_manifest(self):
         path = UPDATE_PATH + "version.ini"
         cases = misbehaviours(path, MANIFEST)

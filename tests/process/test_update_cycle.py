@@ -29,18 +29,12 @@ class UpdateCycleTest(UpdateCycleFixture):
             with self.subTest(status=fault.status):
                 self.host.clear()
                 self.server.faults[UPDATE_PATH + "version.ini"] = fault
-                before = int(time.time())
-                self.run_cycle("/v:1.0.0.5")
-                self.assertEqual([CHECKING, complete(1)], self.texts())
-                self.assert_time_stamp_written(before)
+                self.checked("/v:1.0.0.5", [CHECKING, complete(1)])
                 self.assertEqual({}, self.new_temp_entries()[1])
 
     def test_nothing_to_install(self):
         self.manifest(version="1.0.0.5")
-        before = int(time.time())
-        self.run_cycle("/v:1.0.0.5")
-        self.assertEqual([CHECKING, complete(1)], self.texts())
-        self.assert_time_stamp_written(before)
+        self.checked("/v:1.0.0.5", [CHECKING, complete(1)])
         ov, folders = self.new_temp_entries()
         self.assertEqual(1, len(ov))
         self.assertEqual({}, folders)
@@ -49,10 +43,7 @@ class UpdateCycleTest(UpdateCycleFixture):
 
     def test_full_package_url_without_slash(self):
         self.manifest(miniver="1.0.0.6")  # no "newest": it reads as "0"
-        before = int(time.time())
-        self.run_cycle("/v:1.0.0.5 /installpath:C:\\")
-        self.assertEqual([CHECKING, complete(3)], self.texts())
-        self.assert_time_stamp_written(before)
+        self.checked("/v:1.0.0.5 /installpath:C:\\", [CHECKING, complete(3)])
         self.assertEqual({}, self.new_temp_entries()[1])
 
     def test_patch_download_failed(self):

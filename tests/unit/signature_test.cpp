@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <initializer_list>
 #include <string>
@@ -97,13 +98,19 @@ TEST(DerSignature, ParseTable)
     }
 }
 
+Bytes FromHex(const char* hex)
+{
+    Bytes out;
+    for (std::size_t i = 0; hex[i] != '\0' && hex[i + 1] != '\0'; i += 2) {
+        out.push_back(static_cast<unsigned char>(std::stoi(std::string(hex + i, 2), nullptr, 16)));
+    }
+    return out;
+}
+
 // X then Y of tests/keys/test-update-key.pub.pem (openssl ec -pubin -outform DER, last 64 bytes).
-const unsigned char kTestKey[64] = {
-    0x78, 0x05, 0xa7, 0x51, 0xa5, 0xe0, 0xd3, 0x4c, 0xda, 0xdc, 0x04, 0x05, 0xdc, 0xf7, 0x65, 0x7f,
-    0xe8, 0x6e, 0x21, 0xd4, 0x4c, 0xd8, 0x57, 0xe6, 0x05, 0x43, 0x9b, 0x65, 0xe7, 0x3f, 0x91, 0x86,
-    0x0a, 0xaf, 0x76, 0x38, 0x8a, 0xc0, 0x41, 0x2f, 0xd1, 0x61, 0x4e, 0x4b, 0x65, 0xb5, 0x86, 0x9c,
-    0x0d, 0x35, 0xc3, 0x73, 0xe5, 0x31, 0x4d, 0x96, 0x1e, 0x6b, 0x90, 0x41, 0xfd, 0x81, 0x59, 0xcc,
-};
+const Bytes kTestKey = FromHex(
+    "7805a751a5e0d34cdadc0405dcf7657fe86e21d44cd857e605439b65e73f9186"
+    "0aaf76388ac0412fd1614e4b65b5869c0d35c373e5314d961e6b9041fd8159cc");
 
 // 2 MiB + 3 bytes, byte i = i % 251: more than one 1 MiB read, and not whole 64-byte blocks.
 std::string TestData()
@@ -117,31 +124,20 @@ std::string TestData()
 
 // The fixtures below were made from TestData() written to data.bin:
 // openssl dgst -sha256 data.bin
-const unsigned char kTestDataDigest[32] = {
-    0x9d, 0x5b, 0xd1, 0x1e, 0x1a, 0x0d, 0xb7, 0xe7, 0x37, 0xb5, 0x8c, 0x7b, 0x3c, 0x0e, 0xaa, 0xbe,
-    0xab, 0x2d, 0x7a, 0xdb, 0x4b, 0x32, 0x8b, 0x45, 0x56, 0x07, 0xf2, 0xc5, 0x0a, 0xd0, 0x29, 0xd2,
-};
+const Bytes kTestDataDigest = FromHex(
+    "9d5bd11e1a0db7e737b58c7b3c0eaabeab2d7adb4b328b455607f2c50ad029d2");
 // openssl dgst -sha256 -sign tests/keys/test-update-key.pem -out good.sig data.bin
-const unsigned char kGoodSignature[] = {
-    0x30, 0x45, 0x02, 0x21, 0x00, 0x80, 0x9c, 0x4e, 0x10, 0xaa, 0x98, 0xae, 0x75, 0xf8, 0xb3, 0x79,
-    0x98, 0x20, 0xd3, 0x8f, 0x98, 0x8f, 0x62, 0x65, 0x6c, 0x7a, 0x6e, 0xfe, 0xe6, 0xe1, 0xd6, 0x8d,
-    0x58, 0x96, 0x80, 0xc6, 0xa3, 0x02, 0x20, 0x1d, 0xf7, 0xb9, 0xf0, 0x1f, 0x01, 0xae, 0x9b, 0xf7,
-    0x60, 0x22, 0x63, 0x54, 0xf1, 0x0d, 0xa9, 0x1b, 0x03, 0x44, 0x87, 0xc3, 0xd1, 0xd9, 0x7d, 0x0c,
-    0x8c, 0xa4, 0x0b, 0x42, 0x13, 0x8c, 0x7f,
-};
+const Bytes kGoodSignature = FromHex(
+    "3045022100809c4e10aa98ae75f8b3799820d38f988f62656c7a6efee6e1d68d"
+    "589680c6a302201df7b9f01f01ae9bf760226354f10da91b034487c3d1d97d0c"
+    "8ca40b42138c7f");
 // The same with a throwaway key: openssl ecparam -name prime256v1 -genkey -noout -out other.pem
-const unsigned char kOtherKeySignature[] = {
-    0x30, 0x45, 0x02, 0x20, 0x07, 0x3b, 0xde, 0x1f, 0xe8, 0xbd, 0xd4, 0x93, 0x12, 0xca, 0x2b, 0xc6,
-    0x95, 0xd8, 0xca, 0x4a, 0x7d, 0x74, 0x4a, 0x26, 0x62, 0xc0, 0xe5, 0x5d, 0x82, 0x9a, 0x78, 0x5e,
-    0x79, 0xff, 0x8e, 0xdc, 0x02, 0x21, 0x00, 0xff, 0xeb, 0x38, 0x84, 0x12, 0x43, 0x75, 0xb9, 0x66,
-    0x53, 0xf9, 0x3e, 0x72, 0xd3, 0x1e, 0xec, 0x78, 0x3f, 0x9d, 0xc8, 0xbc, 0xa3, 0x62, 0xea, 0x45,
-    0x2a, 0xaa, 0x1b, 0xd3, 0x81, 0x6f, 0xaf,
-};
+const Bytes kOtherKeySignature = FromHex(
+    "30450220073bde1fe8bdd49312ca2bc695d8ca4a7d744a2662c0e55d829a785e"
+    "79ff8edc022100ffeb3884124375b96653f93e72d31eec783f9dc8bca362ea45"
+    "2aaa1bd3816faf");
 
-std::string AsText(const unsigned char* bytes, std::size_t size)
-{
-    return std::string(reinterpret_cast<const char*>(bytes), size);
-}
+std::string AsText(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
 const char* Name(SignatureVerdict verdict)
 {
@@ -177,7 +173,7 @@ TEST(Sha256, PiecesGiveTheDigestOfTheWhole)
         EXPECT_TRUE(hash.Update(data.data() + at, data.size() - at));
         unsigned char digest[32] = {};
         ASSERT_TRUE(hash.Finish(digest));
-        EXPECT_EQ(Bytes(kTestDataDigest, kTestDataDigest + 32), Bytes(digest, digest + 32));
+        EXPECT_EQ(kTestDataDigest, Bytes(digest, digest + 32));
     }
 }
 
@@ -186,7 +182,7 @@ TEST(VerifyP256Signature, Table)
     const std::string data = TestData();
     std::string flippedData = data;
     flippedData[1000000] ^= 0x01;
-    const std::string good = AsText(kGoodSignature, sizeof kGoodSignature);
+    const std::string good = AsText(kGoodSignature);
     std::string flippedSignature = good;
     flippedSignature.back() ^= 0x01;  // last byte of s: still well-formed DER
 
@@ -199,17 +195,19 @@ TEST(VerifyP256Signature, Table)
         {"good", data, good, SignatureVerdict::Valid},
         {"one byte of the file flipped", flippedData, good, SignatureVerdict::Mismatch},
         {"one byte of the signature flipped", data, flippedSignature, SignatureVerdict::Mismatch},
-        {"another key's signature", data, AsText(kOtherKeySignature, sizeof kOtherKeySignature),
+        {"another key's signature", data, AsText(kOtherKeySignature),
          SignatureVerdict::Mismatch},
         {"empty .sig", data, "", SignatureVerdict::Malformed},
     };
+    unsigned char key[64] = {};
+    std::copy(kTestKey.begin(), kTestKey.end(), key);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         Sha256 hash;
         unsigned char digest[32] = {};
         ASSERT_TRUE(hash.Update(c.file.data(), c.file.size()));
         ASSERT_TRUE(hash.Finish(digest));
-        EXPECT_STREQ(Name(c.verdict), Name(VerifyP256Signature(kTestKey, digest, c.signature)));
+        EXPECT_STREQ(Name(c.verdict), Name(VerifyP256Signature(key, digest, c.signature)));
     }
 }
 
