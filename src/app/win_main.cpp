@@ -1,6 +1,6 @@
 // Entry point: reads the command line once, sets up the log, picks the mode and
 // hands the same command line to it.
-#include "app/switches.h"
+#include "base/switches.h"
 #include "base/handle_owner.h"
 #include "crashreport/crash_report.h"
 #include "log/update_log.h"

@@ -1,6 +1,6 @@
 #include "crashreport/crash_report.h"
 
-#include "app/switches.h"
+#include "base/switches.h"
 #include "build_settings.h"
 #include "net/http_upload.h"
 #include "net/transfer_rules.h"

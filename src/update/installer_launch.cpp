@@ -1,6 +1,6 @@
 #include "update/installer_launch.h"
 
-#include "app/switches.h"
+#include "base/switches.h"
 #include "base/process_launch.h"
 #include "log/update_log.h"
 #include "update/installer_command_line.h"

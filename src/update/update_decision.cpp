@@ -1,6 +1,6 @@
 #include "update/update_decision.h"
 
-#include "app/switches.h"
+#include "base/switches.h"
 #include "build_settings.h"
 #include "log/update_log.h"
 #include "update/host_messages.h"

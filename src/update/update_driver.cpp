@@ -1,6 +1,6 @@
 #include "update/update_driver.h"
 
-#include "app/switches.h"
+#include "base/switches.h"
 #include "update/check_schedule.h"
 #include "update/host_messages.h"
 #include "update/package_download.h"

@@ -1,6 +1,6 @@
 #include "update/version_rules.h"
 
-#include "app/switches.h"
+#include "base/switches.h"
 
 #include <string>
 

@@ -1,7 +1,7 @@
 // Test tool: runs DecideUpdate on the manifest named by the first argument, with
 // "/v:" read from its own command line and host messages to "/w:" with "/j:".
 // Prints "result=<r> full=<f>", "patch=<url>" and "full=<url>" as UTF-8 lines.
-#include "app/switches.h"
+#include "base/switches.h"
 #include "base/utf8_text.h"
 #include "update/host_messages.h"
 #include "update/update_decision.h"

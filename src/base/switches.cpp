@@ -1,4 +1,4 @@
-#include "app/switches.h"
+#include "base/switches.h"
 
 #include <cwchar>
 #include <cwctype>
