@@ -293,11 +293,14 @@ TransferEnd ReadBody(TransferState& state, ResponseSink& sink, std::uint64_t& re
             return end;
         }
         bool written = false;
-        if (!state.context.UnlessAbandoned([&] { written = sink.Write(buffer.data(), got); })) {
+        const auto write = [&] {
+            written = sink.Write(buffer.data(), got);
+            error = written ? 0 : ::GetLastError();  // before the lock is let go
+        };
+        if (!state.context.UnlessAbandoned(write)) {
             return TransferEnd::Stalled;  // given up by the caller, which no longer listens
         }
         if (!written) {
-            error = ::GetLastError();
             return TransferEnd::LocalWriteFailed;
         }
     }
@@ -312,11 +315,14 @@ TransferEnd ReceiveBody(TransferState& state, ResponseSink& sink, DWORD& error)
         return TransferEnd::TooLarge;
     }
     bool begun = false;
-    if (!state.context.UnlessAbandoned([&] { begun = sink.Begin(); })) {
+    const auto begin = [&] {
+        begun = sink.Begin();
+        error = begun ? 0 : ::GetLastError();
+    };
+    if (!state.context.UnlessAbandoned(begin)) {
         return TransferEnd::Stalled;
     }
     if (!begun) {
-        error = ::GetLastError();
         return TransferEnd::LocalWriteFailed;
     }
     std::uint64_t received = 0;
