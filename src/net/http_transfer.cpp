@@ -1,14 +1,12 @@
 #include "net/http_transfer.h"
 
 #include "base/handle_owner.h"
-#include "log/update_log.h"
+#include "net/transfer_watch.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <cwchar>
 #include <cwctype>
-#include <mutex>
 #include <vector>
 
 const wchar_t kUserAgent[] = L"VelmarCrashReport/1.0 (Windows)";
@@ -16,12 +14,6 @@ const wchar_t kUserAgent[] = L"VelmarCrashReport/1.0 (Windows)";
 namespace {
 
 constexpr DWORD kPieceBytes = 1024 * 1024;
-constexpr DWORD kFirstUploadPieceBytes = 64 * 1024;
-constexpr DWORD kSmallestUploadPieceBytes = 1024;
-// The watcher steps in only this long after the transfer's own limits, so a
-// transfer that can end itself does.
-constexpr DWORD kWatchGraceMs = 1000;
-constexpr DWORD kWatchSliceMs = 100;
 constexpr DWORD kUrlChars = 2084;      // the longest URL the program handles, terminator included
 constexpr DWORD kPostPathChars = 256;  // the upload's path with query stays under this
 constexpr DWORD kWsaTimedOut = 10060;
@@ -174,51 +166,6 @@ InternetHandleOwner OpenSession(const TransferLimits& limits)
     return session;
 }
 
-void LogEarlyEnd(const TransferOutcome& outcome, const TransferLimits& limits, const wchar_t* note)
-{
-    g_updateLog.Stream() << L" TransferFailed:" << outcome.where << L" " << DescribeTransferEnd(outcome, limits) << note;
-}
-
-// What the caller and the transfer's thread share. Once the caller has given
-// the transfer up, the thread no longer touches anything outside this.
-class TransferContext {
-public:
-    std::atomic<std::uint64_t> moved{0};  // bytes moved so far, for the watcher
-
-    // Runs `action` under the lock unless the transfer was given up; false if it was.
-    template <typename Action>
-    bool UnlessAbandoned(Action&& action)
-    {
-        std::lock_guard<std::mutex> hold(mutex_);
-        if (abandoned_) {
-            return false;
-        }
-        action();
-        return true;
-    }
-    // The transfer's thread ends with this; the caller then reads the outcome.
-    void Finish(const TransferOutcome& outcome)
-    {
-        std::lock_guard<std::mutex> hold(mutex_);
-        outcome_ = outcome;
-        done_ = true;
-    }
-    // False when the transfer had finished already: its outcome stands.
-    bool Abandon()
-    {
-        std::lock_guard<std::mutex> hold(mutex_);
-        abandoned_ = !done_;
-        return abandoned_;
-    }
-    const TransferOutcome& Outcome() const { return outcome_; }
-
-private:
-    std::mutex mutex_;
-    bool abandoned_ = false;
-    bool done_ = false;
-    TransferOutcome outcome_;
-};
-
 }  // namespace
 
 // One transfer, on its own thread.
@@ -242,7 +189,7 @@ struct TransferState {
         outcome.end = end;
         outcome.error = error;
         if (end != TransferEnd::Complete) {
-            context.UnlessAbandoned([&] { LogEarlyEnd(outcome, limits, L""); });
+            context.UnlessAbandoned([&] { LogTransferFailure(outcome, limits, L""); });
         }
         return outcome;
     }
@@ -254,19 +201,22 @@ struct TransferState {
     HINTERNET request = nullptr;
     DWORD timeoutMs = 0;
     std::uint64_t moved = 0;
-    DWORD uploadPiece = kFirstUploadPieceBytes;
+    PieceSizer uploadPieces{NowMs()};
 };
 
 namespace {
 
-// Reads the body to its end in pieces of what is available now, so a slow
-// server returns control to the guard after every piece.
+// Reads the body to its end. A synchronous read waits until all it asked for
+// has come, and the guard and the watcher see progress only between reads: so
+// each read asks for what has arrived, or for more only as far as the line
+// keeps up (see PieceSizer).
 TransferEnd ReadBody(TransferState& state, ResponseSink& sink, std::uint64_t& received, DWORD& error)
 {
     std::vector<char> buffer;
+    PieceSizer sizer(NowMs());
     for (;;) {
         DWORD available = 0;
-        std::uint64_t started = NowMs();
+        const std::uint64_t started = NowMs();
         if (!::InternetQueryDataAvailable(state.request, &available, 0, 0)) {
             error = ::GetLastError();
             return Classify(error, NowMs() - started, state.timeoutMs);
@@ -274,12 +224,11 @@ TransferEnd ReadBody(TransferState& state, ResponseSink& sink, std::uint64_t& re
         if (available == 0) {
             return TransferEnd::Complete;
         }
-        const DWORD want = std::min(available, kPieceBytes);
+        const DWORD want = std::min(kPieceBytes, std::max(available, sizer.Next()));
         if (buffer.size() < want) {
             buffer.resize(want);
         }
         DWORD got = 0;
-        started = NowMs();
         if (!::InternetReadFile(state.request, buffer.data(), want, &got)) {
             error = ::GetLastError();
             return Classify(error, NowMs() - started, state.timeoutMs);
@@ -287,6 +236,7 @@ TransferEnd ReadBody(TransferState& state, ResponseSink& sink, std::uint64_t& re
         if (got == 0) {
             return TransferEnd::Complete;
         }
+        sizer.Moved(want, got, started, NowMs());
         received += got;
         const TransferEnd end = state.Moved(got);
         if (end != TransferEnd::Complete) {
@@ -449,78 +399,13 @@ TransferOutcome PostOnThisThread(TransferState& state, const HttpPostRequest& po
     return FinishExchange(state, sink, started);
 }
 
-struct TransferJob {
-    std::function<TransferOutcome(TransferContext&)> run;
-    TransferContext context;
-};
-
-DWORD WINAPI RunJob(void* parameter)
-{
-    const std::unique_ptr<std::shared_ptr<TransferJob>> handoff(static_cast<std::shared_ptr<TransferJob>*>(parameter));
-    TransferJob& job = **handoff;
-    TransferOutcome outcome;
-    try {
-        outcome = job.run(job.context);
-    } catch (...) {
-        outcome.end = TransferEnd::WindowsError;
-        outcome.error = ERROR_NOT_ENOUGH_MEMORY;
-    }
-    job.context.Finish(outcome);
-    return 0;
-}
-
-TransferLimits WatchLimits(const TransferLimits& limits)
-{
-    TransferLimits watch = limits;
-    watch.stallWindowMs = limits.stallWindowMs != 0 ? limits.stallWindowMs + kWatchGraceMs : 0;
-    watch.overallMs = limits.overallMs != 0 ? limits.overallMs + kWatchGraceMs : 0;
-    watch.maxBytes = 0;  // the transfer checks the size itself, before it stores anything
-    return watch;
-}
-
-// Runs the transfer on a thread of its own and waits for it under the limits.
-TransferOutcome RunWatched(const std::wstring& url, const TransferLimits& limits,
-                           std::function<TransferOutcome(TransferState&)> transfer)
-{
-    auto job = std::make_shared<TransferJob>();
-    job->run = [url, limits, transfer](TransferContext& context) {
-        TransferState state(limits, context, url);
-        return transfer(state);
-    };
-    auto* handoff = new std::shared_ptr<TransferJob>(job);
-    HandleOwner thread(::CreateThread(nullptr, 0, &RunJob, handoff, 0, nullptr));
-    if (!thread.Valid()) {
-        delete handoff;
-        return job->run(job->context);  // unwatched, but still under its own guard and time-outs
-    }
-    TransferGuard watch(WatchLimits(limits), NowMs());
-    for (;;) {
-        if (::WaitForSingleObject(thread.Get(), kWatchSliceMs) == WAIT_OBJECT_0) {
-            return job->context.Outcome();
-        }
-        const TransferEnd end = watch.Check(NowMs(), job->context.moved.load());
-        if (end == TransferEnd::Complete) {
-            continue;
-        }
-        if (!job->context.Abandon()) {
-            ::WaitForSingleObject(thread.Get(), INFINITE);  // it has finished and is on its way out
-            return job->context.Outcome();
-        }
-        TransferOutcome outcome;
-        outcome.where = url;
-        outcome.end = end;
-        LogEarlyEnd(outcome, limits, L", given up in a call that did not return");
-        return outcome;
-    }
-}
-
 }  // namespace
 
 bool RequestBodyWriter::Write(const void* data, std::size_t size)
 {
     const char* next = static_cast<const char*>(data);
     while (size > 0) {
-        const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(size, state_.uploadPiece));
+        const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(size, state_.uploadPieces.Next()));
         DWORD written = 0;
         const std::uint64_t started = NowMs();
         const BOOL sent = ::InternetWriteFile(state_.request, next, piece, &written);
@@ -530,11 +415,7 @@ bool RequestBodyWriter::Write(const void* data, std::size_t size)
             Fail(Classify(error, elapsed, state_.timeoutMs), error);
             return false;
         }
-        // About half a second a piece, so the watcher sees progress often even
-        // on a slow line; up to 1 MiB on a fast one.
-        const std::uint64_t rateSized = static_cast<std::uint64_t>(written) * 500 / (elapsed != 0 ? elapsed : 1);
-        state_.uploadPiece = static_cast<DWORD>(
-            std::min<std::uint64_t>(kPieceBytes, std::max<std::uint64_t>(kSmallestUploadPieceBytes, rateSized)));
+        state_.uploadPieces.Moved(piece, written, started, started + elapsed);
         next += written;
         size -= written;
         const TransferEnd end = state_.Moved(written);
@@ -554,11 +435,16 @@ void RequestBodyWriter::Fail(TransferEnd end, DWORD error)
 
 TransferOutcome HttpGet(const std::wstring& url, const TransferLimits& limits, std::shared_ptr<ResponseSink> sink)
 {
-    return RunWatched(url, limits, [sink](TransferState& state) { return GetOnThisThread(state, *sink); });
+    return RunWatched(url, limits, [url, limits, sink](TransferContext& context) {
+        TransferState state(limits, context, url);
+        return GetOnThisThread(state, *sink);
+    });
 }
 
 TransferOutcome HttpPost(const HttpPostRequest& post, const TransferLimits& limits, std::shared_ptr<ResponseSink> sink)
 {
-    return RunWatched(post.url, limits,
-                      [post, sink](TransferState& state) { return PostOnThisThread(state, post, *sink); });
+    return RunWatched(post.url, limits, [post, limits, sink](TransferContext& context) {
+        TransferState state(limits, context, post.url);
+        return PostOnThisThread(state, post, *sink);
+    });
 }

@@ -1,13 +1,8 @@
 // The one WinINet transfer core: session and request, time-outs, status and
 // length checks, redirects, and the read and write loops under the stall guard.
-//
-// WinINet's calls block, and a server can keep one of them from ever returning
-// (a response head sent a byte at a time beats every time-out). So each
-// transfer runs on a thread of its own while the caller watches it with the
-// same limits; when a call overstays them, the caller gives the transfer up and
-// returns. The thread then touches nothing but what it shares with the caller
-// through shared pointers (the sink, the body source) until the process ends.
-// Every transfer ends, and an early end leaves one line in the diagnostic log.
+// Each transfer runs watched on a thread of its own (net/transfer_watch.h), so
+// the sink and the body source are shared with it. Every transfer ends, and an
+// early end leaves one line in the diagnostic log.
 #pragma once
 
 #include "net/transfer_rules.h"

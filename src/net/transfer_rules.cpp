@@ -126,6 +126,26 @@ DWORD TransferGuard::RemainingMs(std::uint64_t nowMs, DWORD cap) const
     return (cap != 0 && left > cap) ? cap : static_cast<DWORD>(left);
 }
 
+void PieceSizer::Moved(DWORD asked, DWORD moved, std::uint64_t startMs, std::uint64_t nowMs)
+{
+    constexpr DWORD kLargest = 1024 * 1024;
+    constexpr DWORD kSmallest = 1024;
+    constexpr std::uint64_t kWindowMs = 500;
+    constexpr std::uint64_t kQuickMs = 100;
+    if (moved >= asked && nowMs - startMs < kQuickMs) {
+        piece_ = piece_ >= kLargest / 2 ? kLargest : piece_ * 2;
+    }
+    windowBytes_ += moved;
+    if (nowMs - markMs_ >= kWindowMs) {
+        const std::uint64_t halfSecond = windowBytes_ * kWindowMs / (nowMs - markMs_);
+        if (halfSecond < piece_) {
+            piece_ = static_cast<DWORD>(halfSecond > kSmallest ? halfSecond : kSmallest);
+        }
+        markMs_ = nowMs;
+        windowBytes_ = 0;
+    }
+}
+
 bool HasHttpScheme(const std::wstring& url)
 {
     const std::wstring scheme = SchemeOf(url);

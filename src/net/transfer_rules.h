@@ -74,6 +74,24 @@ private:
     std::deque<Sample> samples_;  // oldest first; the first is at or before the window's start
 };
 
+// How much one read or write asks for: a synchronous call may wait for all of
+// it, and the watcher sees progress only between calls. Starts at 1 KiB (a line
+// slower than 1 KiB in 30 s is a stalled one) and doubles while calls come back
+// full at once, up to 1 MiB; it never stays above half a second's worth at the
+// rate of the last half second or more.
+class PieceSizer {
+public:
+    explicit PieceSizer(std::uint64_t startMs) : markMs_(startMs) {}
+    DWORD Next() const { return piece_; }
+    // One call asked for `asked`, moved `moved` and took from startMs to nowMs.
+    void Moved(DWORD asked, DWORD moved, std::uint64_t startMs, std::uint64_t nowMs);
+
+private:
+    DWORD piece_ = 1024;
+    std::uint64_t markMs_;
+    std::uint64_t windowBytes_ = 0;
+};
+
 // True for URLs whose scheme is http or https (any letter case) followed by "://".
 bool HasHttpScheme(const std::wstring& url);
 bool IsHttpsUrl(const std::wstring& url);

@@ -67,7 +67,7 @@ class UpdateCycleFixture(unittest.TestCase):
         shutil.copy2(FAKE_INSTALLER, os.path.join(self.app.dir, "setup.exe"))
         self.record = os.path.join(self.app.dir, "installer-record.txt")
         self.temp_before = set(os.listdir(harness.TEMP_DIR))
-        self.host = host.HostWindow()
+        self.host = host.HostWindow(seconds=900)  # outlives the slowest test, even with production limits
         self.host.start()
 
     def tearDown(self):

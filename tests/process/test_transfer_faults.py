@@ -40,10 +40,11 @@ def misbehaviours(path, body):
 
 
 class CycleTransferFaults(UpdateCycleFixture):
-    def run_timed(self, tail):
+    def run_timed(self, tail, case):
         started = time.monotonic()
         self.run_cycle("--velmarupdate-log " + tail)
         elapsed = time.monotonic() - started
+        print("  %s ended after %.1f s: %s" % (case, elapsed, self.texts()[-1:]), file=sys.stderr)
         self.assertLess(elapsed, DEADLINE, "the run must end on its own")
         (_, log), = self.app.run_logs()
         return log
@@ -52,7 +53,9 @@ class CycleTransferFaults(UpdateCycleFixture):
         path = UPDATE_PATH + "version.ini"
         cases = misbehaviours(path, MANIFEST)
         cases["twenty_megabytes"] = (None, "over the size limit of 1048576 bytes")
-        cases["steady_but_too_slow"] = (Fault(200, body=MANIFEST + b";" * 100000, trickle=0.5, trickle_bytes=2048),
+        # 4 KiB/s: fast enough for the stall guard, four times too slow for the time limit.
+        slow_body = MANIFEST + b";" * (MANIFEST_LIMIT * 4 * 4096)
+        cases["steady_but_too_slow"] = (Fault(200, body=slow_body, trickle=0.5, trickle_bytes=2048),
                                         "over the time limit of %d s" % MANIFEST_LIMIT)
         for name, (fault, reason) in cases.items():
             with self.subTest(name):
@@ -63,7 +66,7 @@ class CycleTransferFaults(UpdateCycleFixture):
                 else:
                     self.server.faults[path] = fault
                 before = int(time.time())
-                log = self.run_timed("/v:1.0.0.5")
+                log = self.run_timed("/v:1.0.0.5", "manifest " + name)
                 # A failed manifest: nothing to install, and the day's check is done.
                 self.assertEqual([CHECKING, complete(1)], self.texts())
                 self.assert_time_stamp_written(before)
@@ -80,7 +83,7 @@ class CycleTransferFaults(UpdateCycleFixture):
             with self.subTest(name):
                 self.fresh_run()
                 self.server.faults[patch] = fault
-                log = self.run_timed("/v:1.0.0.5")
+                log = self.run_timed("/v:1.0.0.5", "package " + name)
                 self.assertEqual([CHECKING, available("1.0.0.9"), complete(3)], self.texts())
                 self.assertIsNone(read_record(self.record), "the installer must not start")
                 self.assertIn(reason, log)
@@ -126,7 +129,9 @@ class UploadTransferFaults(unittest.TestCase):
                 shutil.rmtree(self.app.log_folder(), ignore_errors=True)
                 started = time.monotonic()
                 result = self.app.run("--velmarupdate-log /u:%s /v:1.0.0.5" % harness.win_path(self.dump))
-                self.assertLess(time.monotonic() - started, DEADLINE)
+                elapsed = time.monotonic() - started
+                print("  upload %s ended after %.1f s: exit code %d" % (name, elapsed, result.code), file=sys.stderr)
+                self.assertLess(elapsed, DEADLINE)
                 self.assertEqual(0, result.code)
                 (_, log), = self.app.run_logs()
                 self.assertIn(reason, log)

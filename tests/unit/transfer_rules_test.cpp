@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <string>
 #include <utility>
 #include <vector>
@@ -112,6 +114,52 @@ TEST(TransferGuard, TimeOutsNeverOutlastTheOverallLimit)
     EXPECT_EQ(1u, guard.RemainingMs(70000, 30000));
     TransferGuard unlimited(TransferLimits{}, 0);
     EXPECT_EQ(30000u, unlimited.RemainingMs(1000000, 30000));
+}
+
+// A line that delivers bytesPerSecond (after `fastMs` at fastBytesPerSecond) and
+// reads as the transfer core does: wait for a first byte, then ask for
+// max(what has arrived, Next()) and wait until all of it has come. Returns the
+// longest single wait and the piece size at the end.
+std::pair<double, DWORD> Simulate(double bytesPerSecond, double seconds, double fastBytesPerSecond = 0,
+                                  double fastMs = 0)
+{
+    const auto arrived = [&](double ms) {
+        return ms <= fastMs ? fastBytesPerSecond * ms / 1000
+                            : fastBytesPerSecond * fastMs / 1000 + bytesPerSecond * (ms - fastMs) / 1000;
+    };
+    const auto whenArrived = [&](double bytes) {
+        const double fastBytes = fastBytesPerSecond * fastMs / 1000;
+        return bytes <= fastBytes ? bytes * 1000 / fastBytesPerSecond
+                                  : fastMs + (bytes - fastBytes) * 1000 / bytesPerSecond;
+    };
+    PieceSizer sizer(0);
+    double now = 0;
+    double consumed = 0;
+    double longest = 0;
+    while (now < seconds * 1000) {
+        const double started = now;
+        now = std::max(now, whenArrived(consumed + 1));
+        const double available = std::min(8192.0, std::floor(arrived(now) - consumed));
+        const double want = std::min(1024.0 * 1024, std::max(available, static_cast<double>(sizer.Next())));
+        now = std::max(now, whenArrived(consumed + want));
+        consumed += want;
+        sizer.Moved(static_cast<DWORD>(want), static_cast<DWORD>(want), static_cast<std::uint64_t>(started),
+                    static_cast<std::uint64_t>(now));
+        longest = std::max(longest, now - started);
+    }
+    return {longest, sizer.Next()};
+}
+
+TEST(PieceSizer, ReadsNeverWaitAWholeStallWindowOnALineThatStillMoves)
+{
+    // Just above the stall rule's 1 KiB in 30 s, every read still ends within the window.
+    EXPECT_LT(Simulate(40, 300).first, 30000);
+    // A slow but steady line: reads of about half a second.
+    EXPECT_LT(Simulate(4096, 120).first, 1100);
+    // A fast line reads 1 MiB at a time.
+    EXPECT_EQ(1024u * 1024u, Simulate(200e6, 2).second);
+    // From fast to 64 KiB/s at once: the 1 MiB read in flight still ends in time.
+    EXPECT_LT(Simulate(65536, 60, 200e6, 1000).first, 30000);
 }
 
 }  // namespace
