@@ -1,7 +1,7 @@
 // Entry point: reads the command line once, sets up the log, picks the mode and
 // hands the same command line to it.
-#include "base/switches.h"
 #include "base/handle_owner.h"
+#include "base/switches.h"
 #include "crashreport/crash_report.h"
 #include "log/update_log.h"
 #include "update/update_driver.h"
