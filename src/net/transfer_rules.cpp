@@ -23,6 +23,8 @@ std::wstring SchemeOf(const std::wstring& url)
     return scheme;
 }
 
+bool IsHttpsUrl(const std::wstring& url) { return SchemeOf(url) == L"https"; }
+
 std::wstring Seconds(DWORD ms)
 {
     const DWORD whole = ms / 1000;
@@ -151,8 +153,6 @@ bool HasHttpScheme(const std::wstring& url)
     const std::wstring scheme = SchemeOf(url);
     return scheme == L"http" || scheme == L"https";
 }
-
-bool IsHttpsUrl(const std::wstring& url) { return SchemeOf(url) == L"https"; }
 
 bool IsRedirectStatus(DWORD status)
 {

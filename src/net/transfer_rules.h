@@ -94,7 +94,6 @@ private:
 
 // True for URLs whose scheme is http or https (any letter case) followed by "://".
 bool HasHttpScheme(const std::wstring& url);
-bool IsHttpsUrl(const std::wstring& url);
 
 // Answers that send the client elsewhere.
 bool IsRedirectStatus(DWORD status);
