@@ -1,23 +1,17 @@
 // Entry point: reads the command line once, sets up the log, picks the mode and
-// hands the same command line to it.
+// hands each mode its options.
+#include "app/command_line_options.h"
 #include "base/handle_owner.h"
-#include "base/switches.h"
 #include "crashreport/crash_report.h"
 #include "log/update_log.h"
 #include "update/update_driver.h"
-#include "update/update_public_key.h"
+#include "update/update_keys.h"
 
 #include <windows.h>
 
 namespace {
 
 constexpr wchar_t kMutexName[] = L"Orvanta_VelmarUpdate";
-
-bool HasSwitch(const wchar_t* commandLine, const wchar_t* switchText)
-{
-    wchar_t ignored[kSwitchBufferChars] = {};
-    return GetSwitchValue(commandLine, switchText, ignored, kSwitchDeclaredSize) != 0;
-}
 
 int RunUpdateMode(const wchar_t* commandLine)
 {
@@ -27,7 +21,7 @@ int RunUpdateMode(const wchar_t* commandLine)
         return 0;  // no mutex, or another instance runs the cycle
     }
     g_updateLog.Stream() << L"AutoUpdateVelmar";
-    return RunUpdateCycle(commandLine, UpdatePublicKey());
+    return RunUpdateCycle(ReadUpdateOptions(commandLine), BuiltInUpdateKeys());
 }
 
 }  // namespace
@@ -48,10 +42,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
         ::MessageBoxW(nullptr, commandLine, L"VelmarUpdateWaitForDebug", MB_OK);
     }
 
-    wchar_t dumpPath[kSwitchBufferChars] = {};
-    if (GetSwitchValue(commandLine, L"/u:", dumpPath, kSwitchDeclaredSize) != 0) {
+    if (HasSwitch(commandLine, L"/u:")) {
         g_updateLog.Stream() << L"Upload dump file";
-        return UploadCrashDump(commandLine, dumpPath);
+        return UploadCrashDump(ReadCrashReportOptions(commandLine));
     }
     return RunUpdateMode(commandLine);
 }

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <windows.h>
-#include <wininet.h>
 
 #include <utility>
 
@@ -30,17 +29,28 @@ public:
     bool Valid() const { return Traits::IsValid(handle_); }
     explicit operator bool() const { return Valid(); }
 
-    // Closes the handle held (if any) and takes the new one.
+    // Closes the handle held (if any) and takes the new one. GetLastError() is
+    // what it was before: a caller that failed and cleans up still reports why.
     void Reset(Handle handle = Traits::Empty())
     {
         if (Valid()) {
+            const DWORD error = ::GetLastError();
             Traits::Close(handle_);
+            ::SetLastError(error);
         }
         handle_ = handle;
     }
 
-    // Gives the handle up without closing it.
-    Handle Release() { return std::exchange(handle_, Traits::Empty()); }
+    // For calls that return a handle through an out-parameter: closes the one
+    // held first, so nothing leaks when the owner is filled again.
+    Handle* Put()
+    {
+        Reset();
+        return &handle_;
+    }
+
+    // Gives the handle up without closing it; the caller now owns it.
+    [[nodiscard]] Handle Release() { return std::exchange(handle_, Traits::Empty()); }
 
 private:
     Handle handle_ = Traits::Empty();
@@ -63,9 +73,4 @@ struct NullableHandleTraits {
     static void Close(Handle handle) { CloseFunction(handle); }
 };
 
-using InternetHandleTraits = NullableHandleTraits<HINTERNET, &::InternetCloseHandle>;
-using RegistryKeyTraits = NullableHandleTraits<HKEY, &::RegCloseKey>;
-
 using HandleOwner = ScopedHandle<KernelHandleTraits>;
-using InternetHandleOwner = ScopedHandle<InternetHandleTraits>;
-using RegistryKeyOwner = ScopedHandle<RegistryKeyTraits>;

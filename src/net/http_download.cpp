@@ -2,7 +2,7 @@
 
 #include "base/file_io.h"
 #include "base/handle_owner.h"
-#include "net/http_transfer.h"
+#include "net/http_exchange.h"
 
 namespace {
 
@@ -10,11 +10,12 @@ class FileSink : public ResponseSink {
 public:
     FileSink(const wchar_t* path, const PieceObserver& observer) : path_(path), observer_(observer) {}
 
-    bool Begin() override
+    TransferEnd Begin(const ResponseHead&) override
     {
-        file_.Reset(::CreateFileW(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-        return file_.Valid();
+        // Shared for deletion: whoever refuses the file may remove it while it is open.
+        file_.Reset(::CreateFileW(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        return file_.Valid() ? TransferEnd::Complete : TransferEnd::LocalWriteFailed;
     }
 
     bool Write(const char* data, DWORD size) override

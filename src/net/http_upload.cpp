@@ -1,7 +1,7 @@
 #include "net/http_upload.h"
 
 #include "base/utf8_text.h"
-#include "net/http_transfer.h"
+#include "net/http_exchange.h"
 #include "net/upload_file.h"
 
 #include <memory>

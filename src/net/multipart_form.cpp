@@ -1,9 +1,9 @@
 #include "net/multipart_form.h"
 
+#include "base/random.h"
 #include "base/utf8_text.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cwchar>
 
 namespace {
@@ -57,10 +57,13 @@ std::wstring FormatBoundary(unsigned int first, unsigned int second)
 
 std::wstring MakeBoundary()
 {
-    // Two statements: the draws must happen in a fixed order.
-    const unsigned int first = static_cast<unsigned int>(std::rand());
-    const unsigned int second = static_cast<unsigned int>(std::rand());
-    return FormatBoundary(first, second);
+    // Fresh and unpredictable for every report, so no dump can hold its own
+    // report's boundary by having held an earlier one.
+    std::uint32_t numbers[2] = {};
+    if (!RandomBytes(numbers, sizeof numbers)) {
+        return std::wstring();
+    }
+    return FormatBoundary(numbers[0], numbers[1]);
 }
 
 std::wstring MakeContentTypeHeader(const std::wstring& boundary)

@@ -26,7 +26,8 @@ bool ValidateFieldNames(const FormFields& fields);
 
 // 27 hyphens, then the two numbers as 8 upper-case hex digits each: 43 characters.
 std::wstring FormatBoundary(unsigned int first, unsigned int second);
-// FormatBoundary over the next two values of rand(), the first drawn first.
+// FormatBoundary over two numbers from the system's cryptographic generator;
+// empty when it fails (nothing is then sent).
 std::wstring MakeBoundary();
 
 // "Content-Type: multipart/form-data; boundary=" + boundary, without CR LF.

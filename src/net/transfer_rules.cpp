@@ -66,6 +66,8 @@ std::wstring DescribeTransferEnd(const TransferOutcome& outcome, const TransferL
         return L"HTTP status " + std::to_wstring(outcome.status);
     case TransferEnd::ShortBody:
         return L"body length differs from its Content-Length";
+    case TransferEnd::BadLength:
+        return L"Content-Length is not a decimal number";
     case TransferEnd::Stalled:
         return L"stalled: under " + std::to_wstring(limits.stallMinBytes) + L" bytes in " +
                Seconds(limits.stallWindowMs);
@@ -128,9 +130,20 @@ DWORD TransferGuard::RemainingMs(std::uint64_t nowMs, DWORD cap) const
     return (cap != 0 && left > cap) ? cap : static_cast<DWORD>(left);
 }
 
+namespace {
+
+constexpr DWORD kLargestPiece = 1024 * 1024;
+
+}  // namespace
+
+DWORD PieceSizer::NextRead(DWORD available) const
+{
+    return available > piece_ ? (available < kLargestPiece ? available : kLargestPiece) : piece_;
+}
+
 void PieceSizer::Moved(DWORD asked, DWORD moved, std::uint64_t startMs, std::uint64_t nowMs)
 {
-    constexpr DWORD kLargest = 1024 * 1024;
+    constexpr DWORD kLargest = kLargestPiece;
     constexpr DWORD kSmallest = 1024;
     constexpr std::uint64_t kWindowMs = 500;
     constexpr std::uint64_t kQuickMs = 100;

@@ -30,6 +30,7 @@ enum class TransferEnd {
     TimedOut,          // a connect, send or receive time-out
     HttpStatus,        // an answer other than 200
     ShortBody,         // fewer or more bytes than the announced Content-Length
+    BadLength,         // a Content-Length that is not a decimal number
     Stalled,           // too few bytes in a stall window
     TooLong,           // over the overall time limit
     TooLarge,          // over the size limit
@@ -83,6 +84,8 @@ class PieceSizer {
 public:
     explicit PieceSizer(std::uint64_t startMs) : markMs_(startMs) {}
     DWORD Next() const { return piece_; }
+    // What the next read asks for when `available` bytes have arrived already.
+    DWORD NextRead(DWORD available) const;
     // One call asked for `asked`, moved `moved` and took from startMs to nowMs.
     void Moved(DWORD asked, DWORD moved, std::uint64_t startMs, std::uint64_t nowMs);
 

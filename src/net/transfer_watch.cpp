@@ -50,10 +50,30 @@ void TransferContext::Finish(const TransferOutcome& outcome)
     done_ = true;
 }
 
+bool TransferContext::HoldRequest(InternetHandleOwner request)
+{
+    std::lock_guard<std::mutex> hold(mutex_);
+    request_ = std::move(request);
+    if (abandoned_) {
+        request_.Reset();
+        return false;
+    }
+    return true;
+}
+
+void TransferContext::CloseRequest()
+{
+    std::lock_guard<std::mutex> hold(mutex_);
+    request_.Reset();
+}
+
 bool TransferContext::Abandon()
 {
     std::lock_guard<std::mutex> hold(mutex_);
     abandoned_ = !done_;
+    if (abandoned_) {
+        request_.Reset();  // fails a call in progress, so the thread ends sooner
+    }
     return abandoned_;
 }
 

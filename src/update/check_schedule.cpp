@@ -1,7 +1,8 @@
 #include "update/check_schedule.h"
 
+#include "net/connectivity.h"
+
 #include <shlwapi.h>
-#include <wininet.h>
 
 #include <ctime>
 
@@ -10,8 +11,6 @@ namespace {
 constexpr wchar_t kScheduleKey[] = L"Software\\Orvanta Velmar\\Velmar";
 constexpr wchar_t kLastCheckValue[] = L"LastTimeCheck";
 constexpr std::int64_t kCheckIntervalSeconds = 86400;
-
-BOOL RealGetConnectedState(DWORD* flags) { return ::InternetGetConnectedState(flags, 0); }
 
 std::int64_t RealCurrentTime() { return static_cast<std::int64_t>(::_time64(nullptr)); }
 
@@ -26,7 +25,7 @@ void RealWriteLastCheck(DWORD value)
     ::SHSetValueW(HKEY_CURRENT_USER, kScheduleKey, kLastCheckValue, REG_DWORD, &value, sizeof value);
 }
 
-constexpr CheckScheduleCalls kRealCalls = {&RealGetConnectedState, &RealCurrentTime, &RealReadLastCheck,
+constexpr CheckScheduleCalls kRealCalls = {&QueryInternetConnectedState, &RealCurrentTime, &RealReadLastCheck,
                                            &RealWriteLastCheck};
 CheckScheduleCalls g_calls = kRealCalls;  // constant-initialised: usable before main
 
@@ -39,13 +38,8 @@ void SetCheckScheduleCalls(const CheckScheduleCalls& calls) { g_calls = calls; }
 bool IsInternetConnected()
 {
     DWORD flags = 0;
-    if (!g_calls.getConnectedState(&flags)) {
-        return false;
-    }
-    if ((flags & INTERNET_CONNECTION_OFFLINE) != 0) {
-        return false;
-    }
-    return (flags & (INTERNET_CONNECTION_MODEM | INTERNET_CONNECTION_LAN | INTERNET_CONNECTION_PROXY)) != 0;
+    const BOOL queried = g_calls.getConnectedState(&flags);
+    return IsOnlineState(queried, flags);
 }
 
 int IsUpdateCheckDue()

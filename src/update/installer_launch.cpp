@@ -1,6 +1,5 @@
 #include "update/installer_launch.h"
 
-#include "base/switches.h"
 #include "base/process_launch.h"
 #include "log/update_log.h"
 #include "update/installer_command_line.h"
@@ -8,20 +7,18 @@
 #include <windows.h>
 #include <shlwapi.h>
 
-#include <string>
-
 namespace {
 
-// No window, no inherited handles, waited for without a time-out; 1 only for exit code 0.
-int RunInstaller(const wchar_t* program, const std::wstring& commandLine)
+// No window, no inherited handles, waited for without a time-out; true only for exit code 0.
+bool RunInstaller(const wchar_t* program, const std::wstring& commandLine)
 {
     const ProcessRun run = RunProcessAndWait(program, commandLine, CREATE_NO_WINDOW, INFINITE);
-    return run.ended && run.exitCode == 0 ? 1 : 0;
+    return run.ended && run.exitCode == 0;
 }
 
 }  // namespace
 
-int RunPatchArchiveFile(const wchar_t* packagePath)
+bool RunPatchArchiveFile(const std::wstring& packagePath)
 {
     const std::wstring installer = g_updateLog.ModuleDirectory() + L"\\setup.exe";
     const std::wstring commandLine = BuildPatchCommandLine(installer, packagePath, g_updateLog.SetupLogPath());
@@ -29,14 +26,10 @@ int RunPatchArchiveFile(const wchar_t* packagePath)
     return RunInstaller(installer.c_str(), commandLine);
 }
 
-int RunFullInstaller(const wchar_t* commandLine, const wchar_t* packagePath)
+bool RunFullInstaller(const std::wstring& packagePath, const std::wstring& installPath)
 {
-    wchar_t installPath[kSwitchBufferChars] = {};
-    if (GetSwitchValue(commandLine, L"/installpath:", installPath, kSwitchDeclaredSize) == 0) {
-        return 0;
+    if (installPath.empty() || !::PathFileExistsW(installPath.c_str())) {
+        return false;
     }
-    if (!::PathFileExistsW(installPath)) {
-        return 0;
-    }
-    return RunInstaller(packagePath, BuildFullInstallerCommandLine(g_updateLog.InstallLogPath(), installPath));
+    return RunInstaller(packagePath.c_str(), BuildFullInstallerCommandLine(g_updateLog.InstallLogPath(), installPath));
 }

@@ -1,93 +1,60 @@
 #include "update/package_download.h"
 
-#include "build_settings.h"
+#include "base/random.h"
 #include "log/update_log.h"
 #include "net/transfer_rules.h"
-#include "update/host_messages.h"
-#include "update/installer_launch.h"
 #include "update/package_location.h"
 #include "update/signed_download.h"
-#include "update/update_decision.h"
-#include "update/update_result.h"
 
 #include <windows.h>
-#include <shlwapi.h>
-
-#include <cstdlib>
-#include <cwchar>
 
 namespace {
 
-constexpr wchar_t kManifestUrl[] = VELMAR_UPDATE_BASE_URL L"version.ini";
+constexpr std::uint32_t kFolderNumbers = 32768;
+constexpr int kFolderDraws = 8;
 
 }  // namespace
 
-std::wstring CreateDownloadDirectory()
+std::wstring CreatePackageFolder()
 {
-    std::srand(::GetTickCount());
-    const int number = std::rand();
-    wchar_t folder[MAX_PATH] = {};
-    ::GetTempPathW(MAX_PATH, folder);
-    wchar_t numberText[MAX_PATH] = {};
-    std::swprintf(numberText, MAX_PATH, L"%d", number);
-    std::wstring path = std::wstring(folder) + numberText;
-    // An existing folder of that name is simply used.
-    ::CreateDirectoryW(path.c_str(), nullptr);
-    return path;
+    wchar_t temp[MAX_PATH] = {};
+    const DWORD length = ::GetTempPathW(MAX_PATH, temp);
+    if (length == 0 || length >= MAX_PATH) {
+        return std::wstring();
+    }
+    for (int draw = 0; draw < kFolderDraws; ++draw) {
+        std::uint32_t number = 0;
+        if (!RandomBelow(kFolderNumbers, number)) {
+            return std::wstring();
+        }
+        const std::wstring folder = temp + std::to_wstring(number);
+        if (::CreateDirectoryW(folder.c_str(), nullptr)) {
+            return folder;
+        }
+        if (::GetLastError() != ERROR_ALREADY_EXISTS) {
+            return std::wstring();
+        }
+        // Someone else's folder, or an earlier run's: what it holds is not ours to run.
+    }
+    return std::wstring();
 }
 
-void DownloadAndInstallUpdate(const wchar_t* commandLine, const unsigned char* updatePublicKey)
+bool DownloadPackage(const std::wstring& url, const UpdateKeys& keys, std::wstring& path)
 {
-    wchar_t tempDir[MAX_PATH] = {};
-    ::GetTempPathW(MAX_PATH, tempDir);
-    wchar_t szManifestFile[MAX_PATH] = {};
-    ::GetTempFileNameW(tempDir, L"ov", ::GetTickCount(), szManifestFile);
-    switch (DownloadSignedFile(kManifestUrl, szManifestFile, ManifestTransferLimits(), updatePublicKey)) {
-    case SignedDownload::Verified:
-        break;
-    case SignedDownload::TransferFailed:
-        return;  // as if the server were away: nothing failed that was to be installed
-    case SignedDownload::SignatureRejected:
-        g_nUpdateResult = kUpdateFailed;  // someone answers for the server who must not
-        return;
-    }
-
-    wchar_t szNewestUrl[kUrlBufferChars] = {};
-    wchar_t szDownUrl[kUrlBufferChars] = {};
-    int bFullPackage = 0;
-    if (DecideUpdate(commandLine, szManifestFile, szDownUrl, bFullPackage, szNewestUrl) == 0) {
-        g_nUpdateResult = kUpdateSucceeded;
-        return;
-    }
-    if (bFullPackage != 0) {
-        std::wmemset(szDownUrl, 0, kUrlBufferChars);
-        std::wcsncpy(szDownUrl, szNewestUrl, kUrlBufferChars - 1);
-    }
-
-    const std::wstring downUrl(szDownUrl);
     std::wstring fileName;
-    if (!FileNameFromUrl(downUrl, fileName) || !IsPlainFileName(fileName) || !HasHttpScheme(downUrl)) {
-        g_nUpdateResult = kUpdateFailed;
-        return;
+    if (!HasHttpScheme(url) || !FileNameFromUrl(url, fileName) || !IsPlainFileName(fileName)) {
+        return false;
     }
-    const std::wstring packagePath = JoinPackagePath(CreateDownloadDirectory(), fileName, MAX_PATH);
-    if (packagePath.empty()) {
-        g_nUpdateResult = kUpdateFailed;
-        return;
+    const std::wstring folder = CreatePackageFolder();
+    if (folder.empty()) {
+        g_updateLog.Stream() << L" NoPackageFolder:" << static_cast<unsigned long>(::GetLastError());
+        return false;
     }
-    wchar_t szPackageFile[MAX_PATH] = {};
-    std::wcsncpy(szPackageFile, packagePath.c_str(), MAX_PATH - 1);
-    if (::PathFileExistsW(szPackageFile)) {
-        ::DeleteFileW(szPackageFile);
+    path = JoinPackagePath(folder, fileName, MAX_PATH);
+    if (path.empty()) {
+        ::RemoveDirectoryW(folder.c_str());
+        return false;
     }
-    g_updateLog.Stream() << L"szDownUrl:" << szDownUrl << szPackageFile;
-    if (DownloadSignedFile(szDownUrl, szPackageFile, DefaultTransferLimits(), updatePublicKey) !=
-        SignedDownload::Verified) {
-        g_nUpdateResult = kUpdateFailed;
-        return;
-    }
-    NotifyInstalling();
-    const int installed =
-        bFullPackage != 0 ? RunFullInstaller(commandLine, szPackageFile) : RunPatchArchiveFile(szPackageFile);
-    g_nUpdateResult = installed != 0 ? kUpdateSucceeded : kUpdateFailed;
+    g_updateLog.Stream() << L"szDownUrl:" << url << path;
+    return DownloadSignedFile(url.c_str(), path.c_str(), DefaultTransferLimits(), keys) == SignedDownload::Verified;
 }

@@ -1,14 +1,16 @@
-// The working core of an update cycle: manifest, decision, package, installer.
+// The package of an update: a folder this run creates, and the download into it.
 #pragma once
+
+#include "update/update_keys.h"
 
 #include <string>
 
-// Leaves the outcome in g_nUpdateResult (unchanged when the manifest download
-// fails). The command line gives "/v:" and "/installpath:". With a public key
-// (X then Y, 64 bytes) the manifest and the package are used only when their
-// signatures check out; null: signatures are off.
-void DownloadAndInstallUpdate(const wchar_t* commandLine, const unsigned char* updatePublicKey);
-
 // A new folder under the user's temporary directory named by a random number
-// from 0 to 32767; returned without a trailing backslash.
-std::wstring CreateDownloadDirectory();
+// from 0 to 32767, created by this call: a name that exists already is drawn
+// again, a few times, and never used. Empty when none could be made.
+std::wstring CreatePackageFolder();
+
+// Downloads the package URL into a fresh folder under its own file name; path
+// receives the file. False (and nothing left to run) when the URL or its name
+// is unusable, no folder could be made, or the download or its check failed.
+bool DownloadPackage(const std::wstring& url, const UpdateKeys& keys, std::wstring& path);

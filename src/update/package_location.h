@@ -7,8 +7,8 @@
 // Everything after the last slash of the URL; false when the URL holds no slash.
 bool FileNameFromUrl(const std::wstring& url, std::wstring& fileName);
 
-// A name that stays inside its folder: not empty, not "." or "..", and without
-// \ / : * ? " < > | or control characters.
+// A name that stays inside its folder: not empty, not "." or "..", not a
+// device (NUL, nul.exe, COM1...), and without \ / : * ? " < > | or control characters.
 bool IsPlainFileName(const std::wstring& fileName);
 
 // Folder + "\" + name when it fits a path buffer of `bufferChars` characters

@@ -30,19 +30,11 @@ struct Sha256::State {
 
 Sha256::Sha256() : state_(new State)
 {
-    BCRYPT_ALG_HANDLE provider = nullptr;
-    if (!BCRYPT_SUCCESS(::BCryptOpenAlgorithmProvider(&provider, BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
+    if (!BCRYPT_SUCCESS(::BCryptOpenAlgorithmProvider(state_->provider.Put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0)) ||
+        // No hash object buffer: CNG allocates it (Windows 7 and later).
+        !BCRYPT_SUCCESS(::BCryptCreateHash(state_->provider.Get(), state_->hash.Put(), nullptr, 0, nullptr, 0, 0))) {
         state_.reset();
-        return;
     }
-    state_->provider.Reset(provider);
-    // No hash object buffer: CNG allocates it (Windows 7 and later).
-    BCRYPT_HASH_HANDLE hash = nullptr;
-    if (!BCRYPT_SUCCESS(::BCryptCreateHash(provider, &hash, nullptr, 0, nullptr, 0, 0))) {
-        state_.reset();
-        return;
-    }
-    state_->hash.Reset(hash);
 }
 
 Sha256::~Sha256() = default;
@@ -92,11 +84,10 @@ SignatureVerdict VerifyP256Signature(const unsigned char (&publicKey)[64], const
         return SignatureVerdict::Malformed;
     }
 
-    BCRYPT_ALG_HANDLE rawProvider = nullptr;
-    if (!BCRYPT_SUCCESS(::BCryptOpenAlgorithmProvider(&rawProvider, BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0))) {
+    AlgorithmProvider provider;
+    if (!BCRYPT_SUCCESS(::BCryptOpenAlgorithmProvider(provider.Put(), BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0))) {
         return SignatureVerdict::Failed;
     }
-    const AlgorithmProvider provider(rawProvider);
 
     // BCRYPT_ECCPUBLIC_BLOB: the header, then X and Y of cbKey bytes each.
     unsigned char blob[sizeof(BCRYPT_ECCKEY_BLOB) + sizeof publicKey];
@@ -106,12 +97,11 @@ SignatureVerdict VerifyP256Signature(const unsigned char (&publicKey)[64], const
     std::memcpy(blob, &header, sizeof header);
     std::memcpy(blob + sizeof header, publicKey, sizeof publicKey);
 
-    BCRYPT_KEY_HANDLE rawKey = nullptr;
-    if (!BCRYPT_SUCCESS(::BCryptImportKeyPair(provider.Get(), nullptr, BCRYPT_ECCPUBLIC_BLOB, &rawKey, blob,
-                                         sizeof blob, 0))) {
+    KeyOwner key;
+    if (!BCRYPT_SUCCESS(::BCryptImportKeyPair(provider.Get(), nullptr, BCRYPT_ECCPUBLIC_BLOB, key.Put(), blob,
+                                              sizeof blob, 0))) {
         return SignatureVerdict::Failed;
     }
-    const KeyOwner key(rawKey);
 
     const NTSTATUS status = ::BCryptVerifySignature(key.Get(), nullptr, const_cast<PUCHAR>(digest), sizeof digest,
                                                     rs, sizeof rs, 0);

@@ -7,7 +7,6 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <memory>
 #include <string>
 
@@ -38,12 +37,29 @@ SignedDownload Reject(const wchar_t* url, const wchar_t* path, const wchar_t* wh
     return SignedDownload::SignatureRejected;
 }
 
+// Valid when any key verifies it; otherwise the first verdict that is not a mismatch.
+SignatureVerdict VerifyUnderAnyKey(const UpdateKeys& keys, const unsigned char (&digest)[32],
+                                   const std::string& signature)
+{
+    SignatureVerdict verdict = SignatureVerdict::Mismatch;
+    for (std::size_t i = 0; i < keys.count; ++i) {
+        const SignatureVerdict one = VerifyP256Signature(keys.keys[i].xy, digest, signature);
+        if (one == SignatureVerdict::Valid) {
+            return one;
+        }
+        if (verdict == SignatureVerdict::Mismatch) {
+            verdict = one;
+        }
+    }
+    return verdict;
+}
+
 }  // namespace
 
 SignedDownload DownloadSignedFile(const wchar_t* url, const wchar_t* path, const TransferLimits& limits,
-                                  const unsigned char* publicKey)
+                                  const UpdateKeys& keys)
 {
-    if (publicKey == nullptr) {
+    if (!keys.Any()) {
         return DownloadUrlToFile(url, path, limits) ? SignedDownload::Verified : SignedDownload::TransferFailed;
     }
     // Shared with the download's thread, which feeds it piece by piece.
@@ -63,9 +79,7 @@ SignedDownload DownloadSignedFile(const wchar_t* url, const wchar_t* path, const
     if (!DownloadUrlToString(signatureUrl.c_str(), signatureLimits, signature)) {
         return Reject(url, path, L"signature missing or unreadable");
     }
-    unsigned char key[64] = {};
-    std::copy(publicKey, publicKey + 64, key);
-    const SignatureVerdict verdict = VerifyP256Signature(key, digest, signature);
+    const SignatureVerdict verdict = VerifyUnderAnyKey(keys, digest, signature);
     if (verdict != SignatureVerdict::Valid) {
         return Reject(url, path, Describe(verdict));
     }

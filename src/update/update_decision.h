@@ -1,22 +1,33 @@
-// What one update cycle installs: nothing, a differential patch or the full package.
+// What one update cycle installs: nothing, a differential patch or the full
+// package. Plain values in, a plan out; nothing is sent or logged.
 #pragma once
 
-#include <windows.h>
+#include <string>
 
-constexpr int kUrlBufferChars = 2084;
+// The values of the manifest's section "main" that the decision reads. A key
+// that is absent, or whose value is too long to hold, reads as "0" (never a
+// valid version) and, for "newest", as empty text.
+struct ManifestValues {
+    std::wstring version = L"0";
+    std::wstring miniver = L"0";
+    std::wstring newest;
+};
 
-// Reads "/v:" from the command line and the manifest's section "main".
-// Returns 1 with bFullPackage 0 and patchUrl written, 1 with bFullPackage 1 and
-// fullPackageUrl written (both buffers kUrlBufferChars, zero-filled by the caller),
-// or 0 with neither written. Sends "OnUpdateAvailable;%s" on the patch branch.
-int DecideUpdate(const wchar_t* commandLine, const wchar_t* manifestPath, wchar_t* patchUrl, int& bFullPackage,
-                 wchar_t* fullPackageUrl);
+enum class PackageKind { None, Patch, Full };
 
-// The manifest reader, shaped like GetPrivateProfileStringW (which DecideUpdate uses).
-using ProfileReader = DWORD(WINAPI*)(LPCWSTR section, LPCWSTR key, LPCWSTR defaultValue, LPWSTR buffer,
-                                     DWORD size, LPCWSTR path);
+struct UpdatePlan {
+    PackageKind kind = PackageKind::None;
+    std::wstring url;          // the package; empty when it would not fit a URL
+    std::wstring version;      // the manifest's "version", for the host's "OnUpdateAvailable"
+    std::wstring manifestKey;  // the package's name in the manifest: "newest" or "<installed>-<version>/velmar.diff"
+};
 
-// DecideUpdate with the update server's base URL (ends in "update/") and the
-// manifest reader given.
-int DecideUpdateFor(const wchar_t* commandLine, const wchar_t* baseUrl, ProfileReader readProfile,
-                    const wchar_t* manifestPath, wchar_t* patchUrl, int& bFullPackage, wchar_t* fullPackageUrl);
+// The longest URL the program handles, in characters without the terminator.
+constexpr std::size_t kMaxUrlChars = 2083;
+
+// installedVersion is "/v:" (empty when absent); baseUrl ends in "update/".
+// Older than "miniver": the full package named by "newest". Otherwise older
+// than "version": the patch <base><installed>-<version>/velmar.diff, both
+// versions as written. Otherwise, or when a version is not usable, nothing.
+UpdatePlan DecideUpdate(const std::wstring& installedVersion, const ManifestValues& manifest,
+                        const std::wstring& baseUrl);

@@ -1,38 +1,75 @@
 #include "update/update_driver.h"
 
-#include "base/switches.h"
+#include "build_settings.h"
+#include "log/update_log.h"
 #include "update/check_schedule.h"
 #include "update/host_messages.h"
+#include "update/installer_launch.h"
+#include "update/manifest.h"
 #include "update/package_download.h"
+#include "update/update_decision.h"
 #include "update/update_result.h"
-
-#include <windows.h>
 
 std::int32_t g_nUpdateResult = kUpdateSucceeded;
 
-int RunUpdateCycle(const wchar_t* commandLine, const unsigned char* updatePublicKey)
+namespace {
+
+constexpr wchar_t kBaseUrl[] = VELMAR_UPDATE_BASE_URL;
+
+// The manifest, the plan, the package, the installer: the result of a check that is due.
+std::int32_t CheckAndInstall(const UpdateOptions& options, const UpdateKeys& keys)
 {
-    bool completeSent = false;
+    std::wstring manifestPath;
+    switch (FetchManifest(std::wstring(kBaseUrl) + L"version.ini", keys, manifestPath)) {
+    case ManifestFetch::Fetched:
+        break;
+    case ManifestFetch::Unavailable:
+        return kUpdateSucceeded;  // as if the server were away: nothing failed that was to be installed
+    case ManifestFetch::Rejected:
+        return kUpdateFailed;
+    }
+    const ManifestValues manifest = ReadManifestValues(manifestPath);
+    g_updateLog.Stream() << L" NewVer:" << manifest.version << L" MinVer:" << manifest.miniver;
+
+    const UpdatePlan plan = DecideUpdate(options.installedVersion, manifest, kBaseUrl);
+    if (plan.kind == PackageKind::None) {
+        return kUpdateSucceeded;
+    }
+    if (plan.kind == PackageKind::Patch) {
+        NotifyUpdateAvailable(plan.version.c_str());  // never for the full package
+    }
+    std::wstring package;
+    if (!DownloadPackage(plan.url, keys, package)) {
+        return kUpdateFailed;
+    }
+    NotifyInstalling();
+    const bool installed = plan.kind == PackageKind::Full ? RunFullInstaller(package, options.installPath)
+                                                          : RunPatchArchiveFile(package);
+    return installed ? kUpdateSucceeded : kUpdateFailed;
+}
+
+}  // namespace
+
+int RunUpdateCycle(const UpdateOptions& options, const UpdateKeys& keys)
+{
+    g_hHostWnd = options.hostWindow;
+    g_nHostParam = options.hostParam;
+    std::int32_t result = kUpdateFailed;
     try {
-        // The handle is not validated: a wrong one only means the host hears nothing.
-        g_hHostWnd = reinterpret_cast<HWND>(static_cast<INT_PTR>(GetSwitchNumber(commandLine, L"/w:")));
-        g_nHostParam = GetSwitchNumber(commandLine, L"/j:");
         NotifyCheckingForUpdate();
+        result = kUpdateSucceeded;
         if (IsUpdateCheckDue() != 0) {
-            DownloadAndInstallUpdate(commandLine, updatePublicKey);
+            result = CheckAndInstall(options, keys);
             SaveLastCheckTime();
         }
-        completeSent = true;
-        NotifyComplete(g_nUpdateResult);
     } catch (...) {
         // Whatever went wrong, the host still learns that the cycle has ended.
-        if (!completeSent) {
-            g_nUpdateResult = kUpdateFailed;
-            try {
-                NotifyComplete(g_nUpdateResult);
-            } catch (...) {
-            }
-        }
+        result = kUpdateFailed;
+    }
+    g_nUpdateResult = result;
+    try {
+        NotifyComplete(g_nUpdateResult);
+    } catch (...) {
     }
     return 0;
 }

@@ -1,5 +1,4 @@
-// The outcome of one update cycle, written by the package download and sent by
-// the driver in "OnComplete;%d;".
+// The outcome of one update cycle, sent by the driver in "OnComplete;%d;".
 #pragma once
 
 #include <cstdint>
@@ -7,5 +6,5 @@
 constexpr std::int32_t kUpdateSucceeded = 1;  // nothing failed: not due, nothing to install, installed
 constexpr std::int32_t kUpdateFailed = 3;     // an update was to be fetched and failed
 
-// kUpdateSucceeded at start.
+// The last cycle's result, set once at its end; kUpdateSucceeded before any.
 extern std::int32_t g_nUpdateResult;

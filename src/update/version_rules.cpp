@@ -1,6 +1,6 @@
 #include "update/version_rules.h"
 
-#include "base/switches.h"
+#include "base/decimal_text.h"
 
 #include <string>
 

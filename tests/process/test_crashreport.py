@@ -19,7 +19,7 @@ from errorlog_server import ErrorLogServer, Reply  # noqa: E402
 ERROR_LOG_URL = urllib.parse.urlsplit(
     os.environ.get("VELMAR_ERROR_LOG_URL", "http://127.0.0.1:18742/index.php?do=adderrorlog"))
 AGENT = "VelmarCrashReport/1.0 (Windows)"
-BOUNDARY_RE = re.compile(r"^-{27}0000[0-9A-F]{4}0000[0-9A-F]{4}$")
+BOUNDARY_RE = re.compile(r"^-{27}[0-9A-F]{16}$")
 
 
 def expected_body(boundary, fields, filename, data):
@@ -112,6 +112,21 @@ class CrashReportTest(unittest.TestCase):
         self.assertEqual({"name": "Orvanta Velmar", "os": "", "version1": ""}, record.fields)
         self.assertEqual(expected_body(record.boundary, [("name", "Orvanta Velmar"), ("os", ""), ("version1", "")],
                                        harness.win_path(path), b"dump"), record.body)
+
+    def test_each_report_draws_its_own_boundary(self):
+        path = self.make_dump(b"dump")
+        for _ in range(2):
+            self.assertEqual(1, self.report("/u:" + harness.win_path(path)).code)
+        first, second = self.server.requests
+        self.assertNotEqual(first.boundary, second.boundary)
+
+    def test_path_longer_than_its_buffer_is_refused_not_cut(self):
+        # The path's first 258 characters name a decoy, which must not go out instead.
+        prefix = harness.win_path(self.dumps) + "\\"
+        decoy = self.make_dump(b"decoy", name="d" * (258 - len(prefix)))
+        self.assertEqual(258, len(harness.win_path(decoy)))
+        self.assertEqual(0, self.report("/v:1.0 /u:" + harness.win_path(decoy) + ".dmp").code)
+        self.assertEqual(0, self.server.connections)
 
     def test_path_beyond_ascii_is_opened_and_sent_as_utf8(self):
         data = os.urandom(1000)

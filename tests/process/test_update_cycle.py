@@ -189,28 +189,29 @@ class UpdateCycleTest(UpdateCycleFixture):
                 self.assertEqual([CHECKING, INSTALLING, complete(3)], self.texts())
                 self.assertIsNone(read_record(self.record), "nothing may be started")
 
-    def test_stale_package_file_is_deleted_before_download(self):
-        # The folder is picked at random: put a stale package in every candidate,
-        # and make the download fail, so only a deletion can remove it.
-        stale_dirs = []
+    def test_planted_numbered_folders_are_never_used(self):
+        # The folder is picked at random: plant every candidate, each with a DLL
+        # an installer would load. The run must refuse them all, not reuse one.
+        planted = []
         for number in range(32768):
             folder = os.path.join(harness.TEMP_DIR, str(number))
             if os.path.exists(folder):
                 continue
             os.mkdir(folder)
-            with open(os.path.join(folder, "velmar.diff"), "wb") as f:
-                f.write(b"stale")
-            stale_dirs.append(folder)
+            with open(os.path.join(folder, "version.dll"), "wb") as f:
+                f.write(b"planted")
+            planted.append(folder)
         self.temp_before = set(os.listdir(harness.TEMP_DIR))
         try:
             self.manifest()
-            self.server.faults[self.serve_patch()] = Fault(404, b"gone")
+            patch = self.serve_patch()
             self.run_cycle("/v:1.0.0.5")
-            self.assertEqual(complete(3), self.texts()[-1])
-            emptied = [d for d in stale_dirs if not os.path.exists(os.path.join(d, "velmar.diff"))]
-            self.assertEqual(1, len(emptied))
+            self.assertEqual([CHECKING, available("1.0.0.9"), complete(3)], self.texts())
+            self.assertIsNone(read_record(self.record))
+            self.assertNotIn(patch, self.server.requested_paths())
+            self.assertEqual([["version.dll"]] * len(planted), [os.listdir(d) for d in planted])
         finally:
-            for folder in stale_dirs:
+            for folder in planted:
                 shutil.rmtree(folder, ignore_errors=True)
 
     def test_hostile_package_urls(self):
@@ -225,6 +226,9 @@ class UpdateCycleTest(UpdateCycleFixture):
             "file:///C:/windows/notepad.exe",
             "ftp://127.0.0.1/VelmarSetup.exe",
             SERVER_ROOT_URL + "/" + "n" * 300 + ".exe",
+            SERVER_ROOT_URL + "/full/NUL",
+            SERVER_ROOT_URL + "/full/nul.exe",
+            SERVER_ROOT_URL + "/full/COM1",
         ]
         for newest in hostile:
             with self.subTest(newest=newest):

@@ -3,7 +3,7 @@
 // OnCheckingForUpdate, OnUpdateAvailable;2.0.0.7, OnInstalling, OnComplete;1;,
 // OnComplete;3; and last OnUpdateAvailable with a 300-character version.
 // Exits 0 once all are sent.
-#include "base/switches.h"
+#include "app/switches.h"
 #include "update/host_messages.h"
 
 #include <windows.h>

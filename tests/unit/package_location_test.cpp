@@ -41,6 +41,9 @@ TEST(PackageLocation, OnlyPlainNamesPass)
         {L"a|b", false},
         {L"a\tb", false},
         {std::wstring(L"a") + wchar_t(0x1f), false},
+        {L"NUL", false},       {L"nul.exe", false},     {L"COM1", false},  {L"lpt9.txt.exe", false},
+        {L"Aux .diff", false}, {L"CONOUT$", false},    {L"COM0", true},   {L"console.exe", true},
+        {L"nul_setup.exe", true},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(c.plain, IsPlainFileName(c.name)) << c.name;

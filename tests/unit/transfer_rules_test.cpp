@@ -118,7 +118,7 @@ TEST(TransferGuard, TimeOutsNeverOutlastTheOverallLimit)
 
 // A line that delivers bytesPerSecond (after `fastMs` at fastBytesPerSecond) and
 // reads as the transfer core does: wait for a first byte, then ask for
-// max(what has arrived, Next()) and wait until all of it has come. Returns the
+// NextRead(what has arrived) and wait until all of it has come. Returns the
 // longest single wait and the piece size at the end.
 std::pair<double, DWORD> Simulate(double bytesPerSecond, double seconds, double fastBytesPerSecond = 0,
                                   double fastMs = 0)
@@ -140,7 +140,7 @@ std::pair<double, DWORD> Simulate(double bytesPerSecond, double seconds, double 
         const double started = now;
         now = std::max(now, whenArrived(consumed + 1));
         const double available = std::min(8192.0, std::floor(arrived(now) - consumed));
-        const double want = std::min(1024.0 * 1024, std::max(available, static_cast<double>(sizer.Next())));
+        const double want = sizer.NextRead(static_cast<DWORD>(available));
         now = std::max(now, whenArrived(consumed + want));
         consumed += want;
         sizer.Moved(static_cast<DWORD>(want), static_cast<DWORD>(want), static_cast<std::uint64_t>(started),

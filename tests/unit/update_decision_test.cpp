@@ -1,8 +1,7 @@
 #include "update/update_decision.h"
 
-#include "host_window_recorder.h"
-#include "log/update_log.h"
-#include "update/host_messages.h"
+#include "app/command_line_options.h"
+#include "update/manifest.h"
 
 #include <windows.h>
 
@@ -11,14 +10,12 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <cwchar>
 #include <string>
 #include <vector>
 
 namespace {
 
 constexpr wchar_t kBase[] = L"http://127.0.0.1:9/update/";
-constexpr wchar_t kUntouched[] = L"<untouched>";
 
 // Every manifest read goes through here to the real private-profile reader.
 struct ProfileRead {
@@ -32,21 +29,10 @@ DWORD WINAPI CountingReader(LPCWSTR section, LPCWSTR key, LPCWSTR defaultValue, 
 {
     g_reads.push_back({key, size});
     EXPECT_EQ(std::wstring(L"main"), section);
-    EXPECT_EQ(std::wstring(L"0"), defaultValue);
     return ::GetPrivateProfileStringW(section, key, defaultValue, buffer, size, path);
 }
 
 std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
-
-struct Outcome {
-    int result = -1;
-    int bFullPackage = 7;
-    std::wstring patchUrl;
-    std::wstring fullPackageUrl;
-    std::vector<std::wstring> texts;
-    std::wstring patchUrlAtNotification = L"<no notification>";
-    std::vector<std::wstring> keysRead;
-};
 
 class UpdateDecisionTest : public ::testing::Test {
 protected:
@@ -54,9 +40,7 @@ protected:
     {
         manifest_ = folder_.Path() + L"\\version.ini";
         g_reads.clear();
-        g_hHostWnd = host_.Window();
     }
-    void TearDown() override { g_hHostWnd = nullptr; }
 
     void WriteManifest(const std::string& text) { ASSERT_TRUE(WriteWholeFile(manifest_, text)); }
 
@@ -76,30 +60,17 @@ protected:
         WriteManifest(text);
     }
 
-    Outcome Decide(const std::wstring& commandLine, const std::wstring& manifestPath,
-                   const std::wstring& baseUrl = kBase)
+    // The options the entry point reads from the command line, the manifest
+    // as the cycle reads it, and the decision on both.
+    UpdatePlan Decide(const std::wstring& commandLine, const std::wstring& manifestPath,
+                      const std::wstring& baseUrl = kBase)
     {
-        Outcome outcome;
-        std::vector<wchar_t> patch(kUrlBufferChars, L'\0');
-        std::vector<wchar_t> full(kUrlBufferChars, L'\0');
-        std::wstring(kUntouched).copy(patch.data(), std::wcslen(kUntouched));
-        std::wstring(kUntouched).copy(full.data(), std::wcslen(kUntouched));
-        host_.messages.clear();
-        host_.onMessage = [&] { outcome.patchUrlAtNotification = patch.data(); };
         g_reads.clear();
-        outcome.result = DecideUpdateFor(commandLine.c_str(), baseUrl.c_str(), &CountingReader, manifestPath.c_str(),
-                                         patch.data(), outcome.bFullPackage, full.data());
-        host_.onMessage = nullptr;
-        outcome.patchUrl = patch.data();
-        outcome.fullPackageUrl = full.data();
-        outcome.texts = host_.Texts();
-        for (const ProfileRead& read : g_reads) {
-            outcome.keysRead.push_back(read.key);
-        }
-        return outcome;
+        const ManifestValues values = ReadManifestValues(manifestPath, &CountingReader);
+        return DecideUpdate(ReadUpdateOptions(commandLine.c_str()).installedVersion, values, baseUrl);
     }
-    Outcome Decide(const std::wstring& commandLine) { return Decide(commandLine, manifest_); }
-    Outcome DecideInstalled(const std::wstring& installed)
+    UpdatePlan Decide(const std::wstring& commandLine) { return Decide(commandLine, manifest_); }
+    UpdatePlan DecideInstalled(const std::wstring& installed)
     {
         return Decide(L"\"C:\\Program Files\\Velmar\\VelmarUpdate.exe\" /w:1 /v:" + installed + L" /j:2");
     }
@@ -109,38 +80,27 @@ protected:
         return kBase + installed + L"-" + version + L"/velmar.diff";
     }
 
-    void ExpectNothing(const Outcome& o)
+    void ExpectNothing(const UpdatePlan& o)
     {
-        EXPECT_EQ(0, o.result);
-        EXPECT_EQ(0, o.bFullPackage);
-        EXPECT_EQ(kUntouched, o.patchUrl);
-        EXPECT_EQ(kUntouched, o.fullPackageUrl);
-        EXPECT_TRUE(o.texts.empty());
+        EXPECT_EQ(PackageKind::None, o.kind);
+        EXPECT_EQ(L"", o.url);
     }
-    void ExpectPatch(const Outcome& o, const std::wstring& installed, const std::wstring& version)
+    void ExpectPatch(const UpdatePlan& o, const std::wstring& installed, const std::wstring& version)
     {
-        EXPECT_EQ(1, o.result);
-        EXPECT_EQ(0, o.bFullPackage);
-        EXPECT_EQ(PatchUrl(installed, version), o.patchUrl);
-        EXPECT_EQ(kUntouched, o.fullPackageUrl);
-        EXPECT_EQ(std::vector<std::wstring>{L"OnUpdateAvailable;" + version}, o.texts);
-        // The host heard of the update while the URL was still unwritten.
-        EXPECT_EQ(kUntouched, o.patchUrlAtNotification);
-        EXPECT_EQ((std::vector<std::wstring>{L"version", L"miniver"}), o.keysRead);
+        EXPECT_EQ(PackageKind::Patch, o.kind);
+        EXPECT_EQ(PatchUrl(installed, version), o.url);
+        EXPECT_EQ(version, o.version);
+        EXPECT_EQ(installed + L"-" + version + L"/velmar.diff", o.manifestKey);
     }
-    void ExpectFull(const Outcome& o, const std::wstring& url)
+    void ExpectFull(const UpdatePlan& o, const std::wstring& url)
     {
-        EXPECT_EQ(1, o.result);
-        EXPECT_EQ(1, o.bFullPackage);
-        EXPECT_EQ(url, o.fullPackageUrl);
-        EXPECT_EQ(kUntouched, o.patchUrl);
-        EXPECT_TRUE(o.texts.empty()) << "a full package is not announced";
-        EXPECT_EQ((std::vector<std::wstring>{L"version", L"miniver", L"newest"}), o.keysRead);
+        EXPECT_EQ(PackageKind::Full, o.kind);
+        EXPECT_EQ(url, o.url);
+        EXPECT_EQ(L"newest", o.manifestKey);
     }
 
     ScratchFolder folder_;
     std::wstring manifest_;
-    HostWindowRecorder host_;
 };
 
 TEST_F(UpdateDecisionTest, WorkedExamples)
@@ -148,9 +108,9 @@ TEST_F(UpdateDecisionTest, WorkedExamples)
     WriteMain("1.0.0.9", "1.0.0.0");
     {
         SCOPED_TRACE("installed 1.0.0.5: patch");
-        const Outcome o = DecideInstalled(L"1.0.0.5");
+        const UpdatePlan o = DecideInstalled(L"1.0.0.5");
         ExpectPatch(o, L"1.0.0.5", L"1.0.0.9");
-        EXPECT_EQ(std::wstring(kBase) + L"1.0.0.5-1.0.0.9/velmar.diff", o.patchUrl);
+        EXPECT_EQ(std::wstring(kBase) + L"1.0.0.5-1.0.0.9/velmar.diff", o.url);
     }
     {
         SCOPED_TRACE("installed 0.9.9.9: full package");
@@ -158,9 +118,7 @@ TEST_F(UpdateDecisionTest, WorkedExamples)
     }
     for (const wchar_t* installed : {L"1.0.0.9", L"1.0.0.10", L"1.0.0.9.0", L"1.0.0.9x", L"2.0.0.0"}) {
         SCOPED_TRACE(Narrow(installed));
-        const Outcome o = DecideInstalled(installed);
-        ExpectNothing(o);
-        EXPECT_EQ((std::vector<std::wstring>{L"version", L"miniver"}), o.keysRead);
+        ExpectNothing(DecideInstalled(installed));
     }
     {
         SCOPED_TRACE("installed 1.0.0.05 goes into the URL as given");
@@ -190,7 +148,7 @@ TEST_F(UpdateDecisionTest, DecisionTable)
     } cases[] = {
         {"full_even_when_version_older_than_miniver", "1.5.0.0", "2.0.0.0", "http://h/a/b.exe", L"1.0.0.0", 'f',
          L"http://h/a/b.exe"},
-        {"full_with_newest_absent", "1.5.0.0", "2.0.0.0", nullptr, L"1.0.0.0", 'f', L"0"},
+        {"full_with_newest_absent", "1.5.0.0", "2.0.0.0", nullptr, L"1.0.0.0", 'f', L""},
         {"full_newest_any_text", "1.0.0.9", "1.0.0.1", "ftp:a b/c", L"1.0.0.0", 'f', L"ftp:a b/c"},
         {"patch_when_installed_equals_miniver", "1.0.0.9", "1.0.0.5", nullptr, L"1.0.0.5", 'p', nullptr},
         {"nothing_when_version_equals_installed", "1.0.0.9", "1.0.0.5", nullptr, L"1.0.0.9", 'n', nullptr},
@@ -226,7 +184,7 @@ TEST_F(UpdateDecisionTest, DecisionTable)
         } else {
             WriteMain(c.version, c.miniver, nullptr);
         }
-        const Outcome o = DecideInstalled(c.installed);
+        const UpdatePlan o = DecideInstalled(c.installed);
         if (c.expected == 'p') {
             ExpectPatch(o, c.installed, std::wstring(c.version, c.version + std::strlen(c.version)));
         } else if (c.expected == 'f') {
@@ -237,7 +195,7 @@ TEST_F(UpdateDecisionTest, DecisionTable)
     }
 }
 
-TEST_F(UpdateDecisionTest, NoInstalledVersionLeavesTheManifestUnread)
+TEST_F(UpdateDecisionTest, NoUsableInstalledVersionMeansNothing)
 {
     WriteMain("1.0.0.9", "1.0.0.0");
     const wchar_t* commandLines[] = {
@@ -249,11 +207,9 @@ TEST_F(UpdateDecisionTest, NoInstalledVersionLeavesTheManifestUnread)
     };
     for (const wchar_t* commandLine : commandLines) {
         SCOPED_TRACE(Narrow(commandLine));
-        const Outcome o = Decide(commandLine);
-        ExpectNothing(o);
-        EXPECT_TRUE(o.keysRead.empty());
+        ExpectNothing(Decide(commandLine));
     }
-    // The same manifest with an installed version does get read.
+    // The same manifest with an installed version gives a patch.
     ExpectPatch(Decide(L"\"C:\\app\\VelmarUpdate.exe\" /v:1.0.0.5"), L"1.0.0.5", L"1.0.0.9");
 }
 
@@ -267,19 +223,24 @@ TEST_F(UpdateDecisionTest, MissingOrForeignManifestReadsAsAbsent)
     ExpectPatch(DecideInstalled(L"1.0.0.5"), L"1.0.0.5", L"1.0.0.9");
 }
 
-TEST_F(UpdateDecisionTest, ValuesAreReadWithTheirDeclaredSizes)
+TEST_F(UpdateDecisionTest, ValuesTooLongToHoldAreRefusedNotCut)
 {
     const std::string longVersion = "1.0.0." + std::string(300, '9');
     const std::string longNewest = "http://127.0.0.1:9/" + std::string(2100, 'n');
     WriteMain(longVersion.c_str(), "2.0.0.0", longNewest.c_str());
-    const Outcome o = DecideInstalled(L"1.0.0.0");
+    const UpdatePlan o = DecideInstalled(L"1.0.0.0");
     ASSERT_EQ(3u, g_reads.size());
-    EXPECT_EQ(259u, g_reads[0].size);
-    EXPECT_EQ(259u, g_reads[1].size);
-    EXPECT_EQ(2083u, g_reads[2].size);
-    ASSERT_EQ(1, o.result);
-    EXPECT_EQ(2082u, o.fullPackageUrl.size());
-    EXPECT_EQ(std::wstring(longNewest.begin(), longNewest.begin() + 2082), o.fullPackageUrl);
+    EXPECT_EQ(260u, g_reads[0].size);
+    EXPECT_EQ(260u, g_reads[1].size);
+    EXPECT_EQ(2085u, g_reads[2].size);
+    ExpectNothing(o);  // the version's first 258 characters would be another version
+    // The full package is chosen, but its cut URL would name another file: none is used.
+    WriteMain("1.0.0.9", "2.0.0.0", longNewest.c_str());
+    ExpectFull(DecideInstalled(L"1.0.0.0"), L"");
+    // A newest of exactly 2083 characters is used as it is.
+    const std::string longestNewest = longNewest.substr(0, 2083);
+    WriteMain("1.0.0.9", "2.0.0.0", longestNewest.c_str());
+    ExpectFull(DecideInstalled(L"1.0.0.0"), std::wstring(longestNewest.begin(), longestNewest.end()));
 }
 
 TEST_F(UpdateDecisionTest, LongestVersionsFitThePatchUrl)
@@ -291,48 +252,18 @@ TEST_F(UpdateDecisionTest, LongestVersionsFitThePatchUrl)
     ASSERT_EQ(258u, installed.size());
     WriteMain(version.c_str(), "0.0.0.0");
     const std::wstring wideVersion(version.begin(), version.end());
-    const Outcome o = DecideInstalled(installed);
-    EXPECT_EQ(1, o.result);
-    EXPECT_EQ(PatchUrl(installed, wideVersion), o.patchUrl);
-    // The host text holds only the first 241 characters of so long a version.
-    EXPECT_EQ(std::vector<std::wstring>{L"OnUpdateAvailable;" + wideVersion.substr(0, 241)}, o.texts);
+    ExpectPatch(DecideInstalled(installed), installed, wideVersion);
 }
 
-TEST_F(UpdateDecisionTest, PatchUrlIsCutToItsBuffer)
+TEST_F(UpdateDecisionTest, PatchUrlTooLongIsNeverCut)
 {
     const std::wstring base = L"http://127.0.0.1:9/" + std::wstring(1800, L'b') + L"/update/";
     WriteMain("1.0.0.9", "1.0.0.0");
-    const Outcome o = Decide(L"u.exe /v:1.0.0." + std::wstring(249, L'0') + L"5", manifest_, base);
-    EXPECT_EQ(1, o.result);
+    const UpdatePlan o = Decide(L"u.exe /v:1.0.0." + std::wstring(249, L'0') + L"5", manifest_, base);
     const std::wstring whole = base + L"1.0.0." + std::wstring(249, L'0') + L"5" + L"-1.0.0.9/velmar.diff";
     ASSERT_GT(whole.size(), 2083u);
-    EXPECT_EQ(whole.substr(0, 2083), o.patchUrl);
-}
-
-class UpdateDecisionLogTest : public UpdateDecisionTest {
-protected:
-    // Runs one decision with g_updateLog on, in a run folder of its own; returns the log text.
-    std::string LoggedText(const std::wstring& commandLine)
-    {
-        static unsigned long tick = 1000;
-        ++tick;
-        g_updateLog.EnableAt(folder_.Path(), tick);
-        Decide(commandLine);
-        g_updateLog.Stream().Close();
-        return ReadFileBytes(folder_.Path() + L"\\updatelog\\" + std::to_wstring(tick) + L"\\_velmarupdate.log");
-    }
-};
-
-TEST_F(UpdateDecisionLogTest, VersionsAreLoggedAsReadBeforeAnyTest)
-{
-    WriteMain("1.2.3", nullptr);
-    EXPECT_EQ(" NewVer:1.2.3 MinVer:0", LoggedText(L"u.exe /v:1.0.0.5"));
-    WriteMain("x.y", "1.0.0.0");
-    EXPECT_EQ(" NewVer:x.y MinVer:1.0.0.0", LoggedText(L"u.exe /v:1.0.0.5"));
-    WriteMain("1.0.0.9", "1.0.0.0");
-    EXPECT_EQ(" NewVer:1.0.0.9 MinVer:1.0.0.0", LoggedText(L"u.exe /v:1.0.0.5"));
-    EXPECT_EQ(" NewVer:1.0.0.9 MinVer:1.0.0.0", LoggedText(L"u.exe /v:0.0.0.1"));
-    EXPECT_EQ("", LoggedText(L"u.exe /v:"));  // not read, not logged
+    EXPECT_EQ(PackageKind::Patch, o.kind);
+    EXPECT_EQ(L"", o.url);  // the cycle then ends with 3 before any request
 }
 
 }  // namespace

@@ -19,10 +19,12 @@ TEST(UpdateDriver, AFailureThatThrowsStillEndsWithOnComplete3)
     CheckScheduleCalls calls = RealCheckScheduleCalls();
     calls.getConnectedState = &ThrowingConnectedState;
     SetCheckScheduleCalls(calls);
-    const std::wstring commandLine =
-        L"VelmarUpdate.exe /w:" + std::to_wstring(reinterpret_cast<INT_PTR>(host.Window())) + L" /j:5 /v:1.0.0.5";
+    UpdateOptions options;
+    options.hostWindow = host.Window();
+    options.hostParam = 5;
+    options.installedVersion = L"1.0.0.5";
 
-    EXPECT_EQ(0, RunUpdateCycle(commandLine.c_str(), nullptr));
+    EXPECT_EQ(0, RunUpdateCycle(options, UpdateKeys{}));
 
     SetCheckScheduleCalls(RealCheckScheduleCalls());
     EXPECT_EQ((std::vector<std::wstring>{L"OnCheckingForUpdate", L"OnComplete;3;"}), host.Texts());

@@ -1,10 +1,10 @@
-// The one WinINet transfer core: session and request, time-outs, status and
-// length checks, redirects, and the read and write loops under the stall guard.
-// Each transfer runs watched on a thread of its own (net/transfer_watch.h), so
-// the sink and the body source are shared with it. Every transfer ends, and an
-// early end leaves one line in the diagnostic log.
+// The two exchanges every transfer is made of: a GET that follows redirects by
+// hand, and a POST of a streamed body. Each runs watched on a thread of its own
+// (net/transfer_watch.h), so the sink and the body source are shared with it.
+// Every transfer ends, and an early end leaves one line in the diagnostic log.
 #pragma once
 
+#include "net/request_body_writer.h"
 #include "net/transfer_rules.h"
 
 #include <windows.h>
@@ -12,19 +12,24 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
-// The agent string; WinINet sends it as the User-Agent of every request.
-extern const wchar_t kUserAgent[];
+// What an answer's head says about its body.
+struct ResponseHead {
+    DWORD status = 0;
+    std::optional<std::uint64_t> contentLength;  // none announced
+};
 
-// Receives the body of a 200 answer, on the transfer's thread.
+// Receives the body of an answer, on the transfer's thread.
 class ResponseSink {
 public:
     virtual ~ResponseSink() = default;
-    // Called once the answer is known to be 200, before any body byte. False
-    // stops the transfer (GetLastError() tells why).
-    virtual bool Begin() { return true; }
-    // One piece of the body. False stops the transfer.
+    // Called once the head has arrived, before any body byte, for a 200 answer.
+    // Anything but Complete ends the transfer that way; GetLastError() tells
+    // why for LocalWriteFailed.
+    virtual TransferEnd Begin(const ResponseHead&) { return TransferEnd::Complete; }
+    // One piece of the body. False stops the transfer as LocalWriteFailed.
     virtual bool Write(const char* data, DWORD size) = 0;
 };
 
@@ -37,21 +42,6 @@ public:
         return true;
     }
     std::string body;
-};
-
-struct TransferState;
-
-// Sends the pieces of a request body, keeping the stall guard while it does.
-class RequestBodyWriter {
-public:
-    explicit RequestBodyWriter(TransferState& state) : state_(state) {}
-    // False when the transfer must end; it has then recorded why.
-    bool Write(const void* data, std::size_t size);
-    // The body's source failed: records why the transfer ends.
-    void Fail(TransferEnd end, DWORD error);
-
-private:
-    TransferState& state_;
 };
 
 struct HttpPostRequest {

@@ -1,0 +1,36 @@
+#include "base/decimal_text.h"
+
+#include <cwchar>
+#include <limits>
+
+std::int32_t ParseDecimal32(const wchar_t* text)
+{
+    // wcstoll rather than wcstol: long is 64 bits on some platforms, so clamp ourselves.
+    const long long parsed = std::wcstoll(text, nullptr, 10);
+    if (parsed > std::numeric_limits<std::int32_t>::max()) {
+        return std::numeric_limits<std::int32_t>::max();
+    }
+    if (parsed < std::numeric_limits<std::int32_t>::min()) {
+        return std::numeric_limits<std::int32_t>::min();
+    }
+    return static_cast<std::int32_t>(parsed);
+}
+
+std::optional<std::uint64_t> ParsePlainDecimal(const std::wstring& text, std::uint64_t largest)
+{
+    if (text.empty()) {
+        return std::nullopt;
+    }
+    std::uint64_t value = 0;
+    for (const wchar_t c : text) {
+        if (c < L'0' || c > L'9') {
+            return std::nullopt;
+        }
+        const std::uint64_t digit = static_cast<std::uint64_t>(c - L'0');
+        if (value > (largest - digit) / 10) {
+            return std::nullopt;
+        }
+        value = value * 10 + digit;
+    }
+    return value;
+}

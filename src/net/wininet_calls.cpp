@@ -1,0 +1,150 @@
+#include "net/wininet_calls.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cwctype>
+#include <vector>
+
+const wchar_t kUserAgent[] = L"VelmarCrashReport/1.0 (Windows)";
+
+namespace {
+
+constexpr DWORD kWsaTimedOut = 10060;
+
+}  // namespace
+
+bool SplitUrl(const std::wstring& url, DWORD pathChars, bool exactScheme, HttpTarget& target)
+{
+    wchar_t scheme[16] = {};
+    wchar_t host[256] = {};
+    std::vector<wchar_t> path(pathChars, L'\0');
+    URL_COMPONENTSW parts = {};
+    parts.dwStructSize = sizeof parts;
+    parts.lpszScheme = scheme;
+    parts.dwSchemeLength = 16;
+    parts.lpszHostName = host;
+    parts.dwHostNameLength = 256;
+    parts.lpszUrlPath = path.data();
+    parts.dwUrlPathLength = pathChars;
+    if (!::InternetCrackUrlW(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts)) {
+        return false;
+    }
+    std::wstring name(scheme);
+    if (!exactScheme) {
+        std::transform(name.begin(), name.end(), name.begin(), [](wchar_t c) { return std::towlower(c); });
+    }
+    if (name == L"https") {
+        target.secure = true;
+    } else if (name == L"http") {
+        target.secure = false;
+    } else {
+        return false;
+    }
+    target.port = parts.nPort;
+    target.host = host;
+    target.path = path.data();
+    return !target.host.empty();
+}
+
+InternetHandleOwner OpenSession(const TransferLimits& limits)
+{
+    InternetHandleOwner session(::InternetOpenW(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    if (session) {
+        // Windows honours time-outs here; Wine only on the request handle, set there too.
+        SetTimeouts(session.Get(), limits.timeoutMs, false);
+    }
+    return session;
+}
+
+InternetHandleOwner OpenConnection(HINTERNET session, const HttpTarget& target)
+{
+    return InternetHandleOwner(
+        ::InternetConnectW(session, target.host.c_str(), target.port, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
+}
+
+InternetHandleOwner OpenRequest(HINTERNET connection, const HttpTarget& target, const wchar_t* verb, DWORD flags)
+{
+    // No INTERNET_FLAG_IGNORE_CERT_* flag, ever.
+    return InternetHandleOwner(::HttpOpenRequestW(connection, verb, target.path.c_str(), nullptr, nullptr, nullptr,
+                                                  flags | (target.secure ? INTERNET_FLAG_SECURE : 0), 0));
+}
+
+void SetTimeouts(HINTERNET handle, DWORD timeoutMs, bool warn)
+{
+    if (timeoutMs == 0) {
+        return;
+    }
+    const struct {
+        DWORD option;
+        const char* warning;
+    } options[] = {
+        {INTERNET_OPTION_CONNECT_TIMEOUT, "Could not set connect timeout, continuing...\n"},
+        {INTERNET_OPTION_SEND_TIMEOUT, "Could not set send timeout, continuing...\n"},
+        {INTERNET_OPTION_RECEIVE_TIMEOUT, "Could not set receive timeout, continuing...\n"},
+    };
+    for (const auto& o : options) {
+        DWORD value = timeoutMs;
+        if (!::InternetSetOptionW(handle, o.option, &value, sizeof value) && warn) {
+            std::fputs(o.warning, stderr);
+        }
+    }
+}
+
+// Wine reports a time-out on a request handle as 12030 or 10060, Windows as 12002;
+// a failure that took the whole time-out is one too.
+TransferEnd ClassifyError(DWORD error, std::uint64_t elapsedMs, DWORD timeoutMs)
+{
+    if (error == ERROR_INTERNET_TIMEOUT || error == kWsaTimedOut) {
+        return TransferEnd::TimedOut;
+    }
+    if (timeoutMs != 0 && elapsedMs + 250 >= timeoutMs &&
+        (error == ERROR_INTERNET_CONNECTION_ABORTED || error == ERROR_INTERNET_CONNECTION_RESET)) {
+        return TransferEnd::TimedOut;
+    }
+    return TransferEnd::WindowsError;
+}
+
+// Wine "succeeds" when the wait for an answer ends without one, and reports
+// status 0; it was a time-out when it took the whole time-out.
+TransferEnd NoAnswer(std::uint64_t elapsedMs, DWORD timeoutMs)
+{
+    return timeoutMs != 0 && elapsedMs + 250 >= timeoutMs ? TransferEnd::TimedOut : TransferEnd::WindowsError;
+}
+
+bool QueryStatus(HINTERNET request, DWORD& status)
+{
+    DWORD size = sizeof status;
+    return ::HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr) != 0;
+}
+
+std::optional<std::wstring> QueryHeader(HINTERNET request, DWORD infoLevel)
+{
+    std::vector<wchar_t> text(64, L'\0');
+    for (;;) {
+        DWORD size = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+        if (::HttpQueryInfoW(request, infoLevel, text.data(), &size, nullptr)) {
+            return std::wstring(text.data(), size / sizeof(wchar_t));
+        }
+        // size now holds the bytes needed, terminator included.
+        if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || size <= text.size() * sizeof(wchar_t)) {
+            return std::nullopt;
+        }
+        text.assign(size / sizeof(wchar_t) + 1, L'\0');
+    }
+}
+
+bool RedirectTarget(HINTERNET request, const std::wstring& from, std::wstring& to)
+{
+    const std::optional<std::wstring> location = QueryHeader(request, HTTP_QUERY_LOCATION);
+    if (!location) {
+        return false;
+    }
+    std::vector<wchar_t> combined(kUrlChars, L'\0');
+    DWORD chars = kUrlChars;
+    if (!::InternetCombineUrlW(from.c_str(), location->c_str(), combined.data(), &chars, ICU_NO_ENCODE)) {
+        to = *location;
+        return true;  // not resolvable: the redirect rule refuses it
+    }
+    to = combined.data();
+    return true;
+}

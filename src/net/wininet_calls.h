@@ -1,0 +1,51 @@
+// The WinINet plumbing of a transfer: the session, connection and request
+// handles, time-outs, and what an answer's head says.
+#pragma once
+
+#include "net/internet_handle.h"
+#include "net/transfer_rules.h"
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+// The agent string; WinINet sends it as the User-Agent of every request.
+extern const wchar_t kUserAgent[];
+
+constexpr DWORD kUrlChars = 2084;      // the longest URL the program handles, terminator included
+constexpr DWORD kPostPathChars = 256;  // the upload's path with query stays under this
+
+struct HttpTarget {
+    bool secure = false;
+    INTERNET_PORT port = 0;
+    std::wstring host;
+    std::wstring path;  // with the query: no buffer is given for the extra information
+};
+
+// Splits an http(s) URL whose path with query is shorter than pathChars.
+// exactScheme: the scheme must be "http" or "https" as written; else any case.
+bool SplitUrl(const std::wstring& url, DWORD pathChars, bool exactScheme, HttpTarget& target);
+
+// A session with this build's time-outs, the system's proxy settings and our agent.
+InternetHandleOwner OpenSession(const TransferLimits& limits);
+InternetHandleOwner OpenConnection(HINTERNET session, const HttpTarget& target);
+// Certificate errors are never ignored; https adds INTERNET_FLAG_SECURE.
+InternetHandleOwner OpenRequest(HINTERNET connection, const HttpTarget& target, const wchar_t* verb, DWORD flags);
+
+// Connect, send and receive time-outs; warn: a failure goes to standard error.
+void SetTimeouts(HINTERNET handle, DWORD timeoutMs, bool warn);
+
+// What a failed call means: a time-out, or another Windows error.
+TransferEnd ClassifyError(DWORD error, std::uint64_t elapsedMs, DWORD timeoutMs);
+// A request that "succeeded" without an answer (status 0).
+TransferEnd NoAnswer(std::uint64_t elapsedMs, DWORD timeoutMs);
+
+bool QueryStatus(HINTERNET request, DWORD& status);
+// A header of the answer as text, however long; nullopt when absent.
+std::optional<std::wstring> QueryHeader(HINTERNET request, DWORD infoLevel);
+// The absolute URL a redirect answer points to, resolved against the URL asked
+// for; false when the answer has no Location.
+bool RedirectTarget(HINTERNET request, const std::wstring& from, std::wstring& to);
