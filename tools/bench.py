@@ -147,7 +147,7 @@ def bench_download(work):
     package = os.path.join(root, "update", "1.0.0.5-1.0.0.9", "velmar.diff")
     make_file(package, DOWNLOAD_SIZE)
     # Signed ahead, as a release is: the server only serves the .sig files.
-    subprocess.run(["sh", os.path.join(harness.SOURCE_DIR, "tools", "sign-release"), harness.TEST_SIGNING_KEY, root],
+    subprocess.run([os.path.join(harness.SOURCE_DIR, "tools", "sign-release"), harness.TEST_SIGNING_KEY, root],
                    check=True, stdout=subprocess.DEVNULL)
     server = UpdateServer(root, urllib.parse.urlsplit(UPDATE_BASE_URL).port).start()
     apps = {"signed": harness.Installation(folder_name="bench-signed"),

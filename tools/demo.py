@@ -133,7 +133,7 @@ def lay_out_update_server(root, base):
     # The full package must run: the demo installer stands in for it.
     shutil.copy2(FAKE_INSTALLER, os.path.join(root, full_name))
     # Signed as a release is: every file gets FILE.sig (here with the test key).
-    subprocess.run(["sh", SIGN_RELEASE, harness.TEST_SIGNING_KEY, root], check=True, stdout=subprocess.DEVNULL)
+    subprocess.run([SIGN_RELEASE, harness.TEST_SIGNING_KEY, root], check=True, stdout=subprocess.DEVNULL)
 
 
 def show_update_server(stage):
