@@ -38,16 +38,21 @@ configure fail "-DVELMAR_UPDATE_PUBLIC_KEY="
 configure ok "Update signatures: not checked" -DVELMAR_ALLOW_UNSIGNED_UPDATES=ON
 configure fail "this is a private key" "-DVELMAR_UPDATE_PUBLIC_KEY=$src/tests/keys/test-update-key.pem"
 configure fail "not an ECDSA P-256 public key" "-DVELMAR_UPDATE_PUBLIC_KEY=$work/p384.pub.pem"
-configure ok "Update signatures: checked with $pub" "-DVELMAR_UPDATE_PUBLIC_KEY=$pub"
+pub2=$src/tests/keys/test-update-key-2.pub.pem
+configure fail "the same key is listed twice" "-DVELMAR_UPDATE_PUBLIC_KEY=$pub;$pub"
 
-# The bytes built in are the point openssl reads from the same file.
-built=$(grep -o '0x[0-9a-f][0-9a-f]' "$work/build$n/generated/update_public_key.cpp" | sed 's/^0x//' | tr -d '\n')
-expected=$(openssl pkey -pubin -in "$pub" -outform DER | tail -c 64 | od -An -v -tx1 | tr -d ' \n')
-if [ -n "$expected" ] && [ "$built" = "$expected" ]; then
-    echo "ok: built-in key matches openssl's X and Y"
-else
-    echo "FAIL: built-in key $built, openssl reads $expected"
-    failures=$((failures + 1))
-fi
+# The bytes built in are the points openssl reads from the same files, in order.
+point() { openssl pkey -pubin -in "$1" -outform DER | tail -c 64 | od -An -v -tx1 | tr -d ' \n'; }
+for keys in "$pub" "$pub;$pub2"; do
+    configure ok "Update signatures: checked with $keys" "-DVELMAR_UPDATE_PUBLIC_KEY=$keys"
+    built=$(grep -o '0x[0-9a-f][0-9a-f]' "$work/build$n/generated/update_public_key.cpp" | sed 's/^0x//' | tr -d '\n')
+    expected=$(for key in $(echo "$keys" | tr ';' ' '); do point "$key"; done)
+    if [ -n "$expected" ] && [ "$built" = "$expected" ]; then
+        echo "ok: built-in keys match openssl's X and Y"
+    else
+        echo "FAIL: built-in keys $built, openssl reads $expected"
+        failures=$((failures + 1))
+    fi
+done
 
 [ "$failures" = 0 ]

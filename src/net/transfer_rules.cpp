@@ -68,6 +68,8 @@ std::wstring DescribeTransferEnd(const TransferOutcome& outcome, const TransferL
         return L"body length differs from its Content-Length";
     case TransferEnd::BadLength:
         return L"Content-Length is not a decimal number";
+    case TransferEnd::WrongLength:
+        return L"Content-Length differs from the expected " + std::to_wstring(limits.maxBytes) + L" bytes";
     case TransferEnd::Stalled:
         return L"stalled: under " + std::to_wstring(limits.stallMinBytes) + L" bytes in " +
                Seconds(limits.stallWindowMs);

@@ -31,6 +31,7 @@ enum class TransferEnd {
     HttpStatus,        // an answer other than 200
     ShortBody,         // fewer or more bytes than the announced Content-Length
     BadLength,         // a Content-Length that is not a decimal number
+    WrongLength,       // a Content-Length other than the size expected (limits.maxBytes)
     Stalled,           // too few bytes in a stall window
     TooLong,           // over the overall time limit
     TooLarge,          // over the size limit

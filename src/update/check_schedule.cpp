@@ -10,6 +10,7 @@ namespace {
 
 constexpr wchar_t kScheduleKey[] = L"Software\\Orvanta Velmar\\Velmar";
 constexpr wchar_t kLastCheckValue[] = L"LastTimeCheck";
+constexpr wchar_t kManifestSerialValue[] = L"ManifestSerial";
 constexpr std::int64_t kCheckIntervalSeconds = 86400;
 
 std::int64_t RealCurrentTime() { return static_cast<std::int64_t>(::_time64(nullptr)); }
@@ -67,4 +68,25 @@ void SaveLastCheckTime()
     // The low 32 bits: the stamp holds until the year 2106.
     const std::int64_t now = g_calls.currentTime();
     g_calls.writeLastCheck(static_cast<DWORD>(static_cast<std::uint64_t>(now) & 0xFFFFFFFFu));
+}
+
+std::int64_t CurrentUnixTime() { return g_calls.currentTime(); }
+
+std::optional<std::uint64_t> ReadManifestSerial()
+{
+    std::uint64_t stored = 0;
+    DWORD type = REG_NONE;
+    DWORD size = sizeof stored;
+    // As for the time stamp: only an 8-byte REG_QWORD counts.
+    const DWORD status = ::SHGetValueW(HKEY_CURRENT_USER, kScheduleKey, kManifestSerialValue, &type, &stored, &size);
+    if (status != ERROR_SUCCESS || type != REG_QWORD || size != sizeof stored) {
+        return std::nullopt;
+    }
+    return stored;
+}
+
+bool SaveManifestSerial(std::uint64_t serial)
+{
+    return ::SHSetValueW(HKEY_CURRENT_USER, kScheduleKey, kManifestSerialValue, REG_QWORD, &serial, sizeof serial) ==
+           ERROR_SUCCESS;
 }

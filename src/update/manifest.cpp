@@ -1,6 +1,8 @@
 #include "update/manifest.h"
 
+#include "log/update_log.h"
 #include "net/transfer_rules.h"
+#include "update/check_schedule.h"
 #include "update/signed_download.h"
 
 #include <vector>
@@ -9,6 +11,25 @@ namespace {
 
 // A version text longer than a command-line switch value cannot be compared with one.
 constexpr std::size_t kMaxVersionChars = 258;
+// Longer than any well-formed serial (19 digits), size or time (20 characters), so too long means malformed.
+constexpr std::size_t kMaxNumberChars = 24;
+
+const wchar_t* Describe(ManifestVerdict verdict)
+{
+    switch (verdict) {
+    case ManifestVerdict::Accepted:
+        return L"accepted";
+    case ManifestVerdict::BadSerial:
+        return L"serial missing or malformed";
+    case ManifestVerdict::BadExpiry:
+        return L"expires missing or malformed";
+    case ManifestVerdict::Expired:
+        return L"expired";
+    case ManifestVerdict::SerialLower:
+        break;
+    }
+    return L"serial lower than one accepted before";
+}
 
 }  // namespace
 
@@ -49,4 +70,35 @@ ManifestValues ReadManifestValues(const std::wstring& path, ProfileReader reader
     values.miniver = ReadManifestValue(path, L"main", L"miniver", kMaxVersionChars, reader).value_or(L"0");
     values.newest = ReadManifestValue(path, L"main", L"newest", kMaxUrlChars, reader).value_or(L"");
     return values;
+}
+
+bool AcceptSignedManifest(const std::wstring& path)
+{
+    const std::wstring serial = ReadManifestValue(path, L"main", L"serial", kMaxNumberChars).value_or(L"");
+    const std::wstring expires = ReadManifestValue(path, L"main", L"expires", kMaxNumberChars).value_or(L"");
+    const std::optional<std::uint64_t> accepted = ReadManifestSerial();
+    const ManifestVerdict verdict = JudgeManifest(serial, expires, CurrentUnixTime(), accepted);
+    if (verdict != ManifestVerdict::Accepted) {
+        auto& entry = g_updateLog.Stream() << L" ManifestRejected:" << Describe(verdict) << L" (serial " << serial
+                                           << L", expires " << expires;
+        if (accepted) {
+            entry << L", accepted before " << *accepted;
+        }
+        entry << L")";
+        return false;
+    }
+    SaveManifestSerial(*ParseManifestSerial(serial));
+    return true;
+}
+
+std::optional<PackageBinding> ReadPackageBinding(const std::wstring& path, const std::wstring& manifestKey)
+{
+    const std::optional<std::wstring> size = ReadManifestValue(path, L"size", manifestKey.c_str(), kMaxNumberChars);
+    const std::optional<std::wstring> sha256 = ReadManifestValue(path, L"sha256", manifestKey.c_str(), 64);
+    const std::optional<std::uint64_t> bytes = size ? ParsePackageSize(*size) : std::nullopt;
+    const std::optional<Sha256Digest> digest = sha256 ? ParseSha256Hex(*sha256) : std::nullopt;
+    if (!bytes || !digest) {
+        return std::nullopt;
+    }
+    return PackageBinding{*bytes, *digest};
 }

@@ -2,6 +2,7 @@
 // checked, and read.
 #pragma once
 
+#include "update/manifest_rules.h"
 #include "update/update_decision.h"
 #include "update/update_keys.h"
 
@@ -29,3 +30,18 @@ std::optional<std::wstring> ReadManifestValue(const std::wstring& path, const wc
 
 // The values of section "main" that the decision needs.
 ManifestValues ReadManifestValues(const std::wstring& path, ProfileReader reader = &::GetPrivateProfileStringW);
+
+// A signed manifest's serial and expiry, against the clock and the highest
+// serial this user accepted before; an accepted serial is stored at once. False,
+// with one log entry naming the reason, when the manifest is refused.
+bool AcceptSignedManifest(const std::wstring& path);
+
+// What a signed manifest binds a package to: its exact size and SHA-256.
+struct PackageBinding {
+    std::uint64_t size = 0;
+    Sha256Digest sha256{};
+};
+
+// The [size] and [sha256] entries of the package named `manifestKey`;
+// nullopt when either is missing or malformed.
+std::optional<PackageBinding> ReadPackageBinding(const std::wstring& path, const std::wstring& manifestKey);

@@ -1,8 +1,9 @@
 // The package of an update: a folder this run creates, and the download into it.
 #pragma once
 
-#include "update/update_keys.h"
+#include "update/manifest.h"
 
+#include <optional>
 #include <string>
 
 // A new folder under the user's temporary directory named by a random number
@@ -11,6 +12,9 @@
 std::wstring CreatePackageFolder();
 
 // Downloads the package URL into a fresh folder under its own file name; path
-// receives the file. False (and nothing left to run) when the URL or its name
-// is unusable, no folder could be made, or the download or its check failed.
-bool DownloadPackage(const std::wstring& url, const UpdateKeys& keys, std::wstring& path);
+// receives the file. binding: with keys, the size and SHA-256 the signed
+// manifest gives it, which the download must match exactly (the size is also
+// its limit). False, with nothing left in the folder, when the URL or its name
+// is unusable, no folder could be made, the download failed or the package is
+// not the one bound.
+bool DownloadPackage(const std::wstring& url, const std::optional<PackageBinding>& binding, std::wstring& path);

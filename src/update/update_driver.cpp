@@ -30,6 +30,9 @@ std::int32_t CheckAndInstall(const UpdateOptions& options, const UpdateKeys& key
     }
     const ManifestValues manifest = ReadManifestValues(manifestPath);
     g_updateLog.Stream() << L" NewVer:" << manifest.version << L" MinVer:" << manifest.miniver;
+    if (keys.Any() && !AcceptSignedManifest(manifestPath)) {
+        return kUpdateFailed;  // stale, replayed or malformed: someone answers who must not
+    }
 
     const UpdatePlan plan = DecideUpdate(options.installedVersion, manifest, kBaseUrl);
     if (plan.kind == PackageKind::None) {
@@ -38,8 +41,18 @@ std::int32_t CheckAndInstall(const UpdateOptions& options, const UpdateKeys& key
     if (plan.kind == PackageKind::Patch) {
         NotifyUpdateAvailable(plan.version.c_str());  // never for the full package
     }
+    // With keys, only the exact package the signed manifest binds is fetched and run.
+    std::optional<PackageBinding> binding;
+    if (keys.Any()) {
+        binding = ReadPackageBinding(manifestPath, plan.manifestKey);
+        if (!binding) {
+            g_updateLog.Stream() << L" PackageRejected:" << plan.url << L" the manifest binds no [sha256] and [size] for "
+                                 << plan.manifestKey;
+            return kUpdateFailed;
+        }
+    }
     std::wstring package;
-    if (!DownloadPackage(plan.url, keys, package)) {
+    if (!DownloadPackage(plan.url, binding, package)) {
         return kUpdateFailed;
     }
     NotifyInstalling();

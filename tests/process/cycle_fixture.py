@@ -1,6 +1,8 @@
 """The update-cycle test bed: a local update server, a host window that records
 the status messages, a private installation with a fake setup.exe, and helpers
 to run one cycle and look at what it left."""
+import glob
+import hashlib
 import os
 import re
 import shutil
@@ -90,11 +92,36 @@ class UpdateCycleFixture(unittest.TestCase):
 
     # -- helpers -------------------------------------------------------------
 
-    def manifest(self, version="1.0.0.9", miniver="1.0.0.0", newest=None, raw=None):
-        text = raw if raw is not None else "[main]\r\nversion=%s\r\nminiver=%s\r\n" % (version, miniver)
+    def manifest(self, version="1.0.0.9", miniver="1.0.0.0", newest=None, **publish):
+        """Sets the manifest's [main]; it is published as a release is (see publish) before each run.
+        publish: serial and expires as text, and bindings, name -> bytes to bind (None: no entry)."""
+        self.main = "[main]\r\nversion=%s\r\nminiver=%s\r\n" % (version, miniver)
         if newest is not None:
-            text += "newest=%s\r\n" % newest
-        with open(os.path.join(self.root, "update", "version.ini"), "w", encoding="latin-1") as f:
+            self.main += "newest=%s\r\n" % newest
+        self.newest = newest
+        self.publishing = publish
+        self.publish()
+
+    def publish(self):
+        """Writes version.ini with a serial, an expiry and the [sha256] and [size] of every patch served
+        and of the file that "newest" names, as tools/sign-release binds them; the server signs it."""
+        now = int(time.time())
+        main = self.main + "serial=%s\r\nexpires=%s\r\n" % (
+            self.publishing.get("serial", now),
+            self.publishing.get("expires", time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime(now + 86400))))
+        bound = {}
+        for path in glob.glob(os.path.join(self.root, "update", "*", "velmar.diff")):
+            with open(path, "rb") as f:
+                bound[os.path.relpath(path, os.path.join(self.root, "update")).replace(os.sep, "/")] = f.read()
+        newest = os.path.join(self.root, urllib.parse.urlsplit(self.newest or "").path.lstrip("/"))
+        if (self.newest or "").startswith(SERVER_ROOT_URL + "/") and os.path.isfile(newest):
+            with open(newest, "rb") as f:
+                bound["newest"] = f.read()
+        bound.update(self.publishing.get("bindings", {}))
+        bound = {name: data for name, data in bound.items() if data is not None}
+        text = main + "[sha256]\r\n" + "".join("%s=%s\r\n" % (n, hashlib.sha256(d).hexdigest()) for n, d in bound.items())
+        text += "[size]\r\n" + "".join("%s=%d\r\n" % (n, len(d)) for n, d in bound.items())
+        with open(os.path.join(self.root, "update", "version.ini"), "w", encoding="latin-1", newline="") as f:
             f.write(text)
 
     def serve(self, rel_path, data):
@@ -109,8 +136,10 @@ class UpdateCycleFixture(unittest.TestCase):
 
     def run_cycle(self, tail, installer_exit=0, win_env=None, app=None, due=True):
         app = app or self.app
+        if os.path.exists(os.path.join(self.root, "update", "version.ini")):
+            self.publish()
         if due:
-            harness.reg_delete_key()
+            harness.reg_delete_value("LastTimeCheck")
         line = "/w:%d /j:7 %s" % (self.host.hwnd, tail)
         env = {"VELMAR_FAKE_INSTALLER_RECORD": harness.win_path(self.record),
                "VELMAR_FAKE_INSTALLER_EXIT": str(installer_exit)}

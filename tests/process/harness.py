@@ -17,6 +17,7 @@ WINEPREFIX = os.environ.get("VELMAR_WINEPREFIX", os.path.join(BUILD_DIR, "winepr
 UPDATER = os.path.join(BUILD_DIR, "VelmarUpdate.exe")
 UNSIGNED_UPDATER = os.path.join(BUILD_DIR, "VelmarUpdate-unsigned.exe")
 TEST_SIGNING_KEY = os.path.join(SOURCE_DIR, "tests", "keys", "test-update-key.pem")
+TEST_SIGNING_KEY_2 = os.path.join(SOURCE_DIR, "tests", "keys", "test-update-key-2.pem")
 TESTS_BUILD = os.path.join(BUILD_DIR, "tests")
 DRIVE_C = os.path.join(WINEPREFIX, "drive_c")
 USER_NAME = pwd.getpwuid(os.getuid()).pw_name
@@ -137,6 +138,10 @@ def reg_set_last_check(value, reg_type="REG_DWORD"):
 
 def reg_delete_key():
     wine(["reg", "delete", REG_KEY, "/f"])
+
+
+def reg_delete_value(name):
+    wine(["reg", "delete", REG_KEY, "/v", name, "/f"])
 
 
 def wait_for(predicate, timeout=10.0, interval=0.05):

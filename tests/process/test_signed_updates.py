@@ -1,6 +1,6 @@
-"""Signed updates: the test build carries the test key and installs only what
-it signed; its twin without a key installs as before and never asks for a
-signature."""
+"""Signed updates: the test build trusts the two test keys and installs only the
+exact package that a fresh, signed manifest binds; its twin without a key
+installs as before and never asks for a signature."""
 import os
 import shutil
 import subprocess
@@ -52,6 +52,7 @@ class SignedUpdates(UpdateCycleFixture):
     def test_manifest_without_a_good_signature_ends_with_3(self):
         self.manifest()
         self.serve_patch()
+        self.publish()
         with open(os.path.join(self.root, "update", "version.ini"), "rb") as f:
             manifest = f.read()
         for name, (fault, reason) in self.bad_signatures(manifest).items():
@@ -64,36 +65,75 @@ class SignedUpdates(UpdateCycleFixture):
                 self.assertIn(" SignatureRejected:%sversion.ini %s" % (SERVER_ROOT_URL + UPDATE_PATH, reason),
                               self.log())
 
-    def test_package_without_a_good_signature_is_deleted_and_never_run(self):
-        self.serve("full/VelmarSetup.exe", open(FAKE_INSTALLER, "rb").read())
-        patch = self.serve_patch()
-        kinds = {
-            "patch": (dict(), "/v:1.0.0.5", patch, [CHECKING, available("1.0.0.9")]),
-            "full": (dict(miniver="1.0.0.6", newest=SERVER_ROOT_URL + "/full/VelmarSetup.exe"),
-                     "/v:1.0.0.5 /installpath:C:\\windows", "/full/VelmarSetup.exe", [CHECKING]),
+    def test_packages_the_manifest_does_not_bind_are_refused_unrun(self):
+        installer = open(FAKE_INSTALLER, "rb").read()
+        self.serve("full/VelmarSetup.exe", installer)
+        patch_data = b"PATCH 5-9 " * 1000
+        patch = self.serve_patch(data=patch_data)
+        other_pair = b"PATCH 4-9 " * 1000  # signed too, under its own name
+        self.serve_patch(installed="1.0.0.4", data=other_pair)
+        full = (dict(miniver="1.0.0.6", newest=SERVER_ROOT_URL + "/full/VelmarSetup.exe"),
+                "/v:1.0.0.5 /installpath:C:\\windows", [CHECKING])
+        cases = {
+            "older_installer_at_newest": full + ({"/full/VelmarSetup.exe": Fault(200, installer[:-4096])},
+                                                 "TransferFailed:%s/full/VelmarSetup.exe Content-Length differs"
+                                                 % SERVER_ROOT_URL),
+            "another_pairs_patch": (dict(), "/v:1.0.0.5", [CHECKING, available("1.0.0.9")],
+                                    {patch: Fault(200, other_pair)}, "PackageRejected:%s%s its SHA-256 differs"
+                                    % (SERVER_ROOT_URL, patch)),
+            "no_entry": (dict(bindings={"1.0.0.5-1.0.0.9/velmar.diff": None}), "/v:1.0.0.5",
+                         [CHECKING, available("1.0.0.9")], {},
+                         "the manifest binds no [sha256] and [size] for 1.0.0.5-1.0.0.9/velmar.diff"),
+            "too_many_bytes": (dict(), "/v:1.0.0.5", [CHECKING, available("1.0.0.9")],
+                               {patch: Fault(200, patch_data + b"x" * 65536, no_length=True)},
+                               "over the size limit of %d bytes" % len(patch_data)),
         }
-        for kind, (manifest, tail, path, before_install) in kinds.items():
-            with open(os.path.join(self.root, path.lstrip("/")), "rb") as f:
-                package = f.read()
-            for name, (fault, reason) in self.bad_signatures(package).items():
-                with self.subTest(kind=kind, signature=name):
-                    self.fresh_run()
-                    self.manifest(**manifest)
-                    self.server.faults = {path + ".sig": fault}
-                    self.run_cycle("--velmarupdate-log " + tail)
-                    self.assertEqual(before_install + [complete(3)], self.texts())
-                    self.assertIsNone(read_record(self.record), "the installer must not start")
-                    for files in self.new_temp_entries()[1].values():
-                        self.assertEqual([], files, "the rejected package is deleted")
-                    self.assertIn(" SignatureRejected:%s %s" % (SERVER_ROOT_URL + path, reason), self.log())
-            with self.subTest(kind=kind, signature="good"):
+        for name, (manifest, tail, before, faults, reason) in cases.items():
+            with self.subTest(name):
                 self.fresh_run()
                 self.manifest(**manifest)
-                self.server.faults = {}
-                self.run_cycle(tail)
-                self.assertEqual(before_install + [INSTALLING, complete(1)], self.texts())
-                self.assertIn(path + ".sig", self.server.requested_paths())
-                self.assertIsNotNone(read_record(self.record))
+                self.server.faults = faults
+                self.checked("--velmarupdate-log " + tail, before + [complete(3)])
+                self.assertIsNone(read_record(self.record), "the installer must not start")
+                self.assertEqual([], sum(self.new_temp_entries()[1].values(), []), "nothing unverified is left")
+                self.assertIn(reason, self.log())
+                self.assertEqual(name != "no_entry", len(self.server.requested_paths()) == 3)
+
+    def test_stale_or_replayed_manifests_are_refused(self):
+        self.serve_patch()
+        self.manifest(version="1.0.0.5", serial=1000)
+        self.checked("/v:1.0.0.5", [CHECKING, complete(1)])
+        for name, publish, reason in (
+                ("expired", dict(serial=1001, expires="2020-01-01T00:00:00Z"), "ManifestRejected:expired"),
+                ("lower_serial", dict(serial=999), "ManifestRejected:serial lower than one accepted before")):
+            with self.subTest(name):
+                self.fresh_run()
+                self.manifest(**publish)
+                self.checked("--velmarupdate-log /v:1.0.0.5", [CHECKING, complete(3)])
+                self.assertEqual([UPDATE_PATH + "version.ini", UPDATE_PATH + "version.ini.sig"],
+                                 self.server.requested_paths())
+                self.assertIn(reason, self.log())
+        # The same serial again is the same manifest: accepted.
+        self.fresh_run()
+        self.manifest(serial=1000)
+        self.checked("/v:1.0.0.5", [CHECKING, available("1.0.0.9"), INSTALLING, complete(1)])
+
+    def test_second_key_signs_patch_and_full_update(self):
+        self.serve("full/VelmarSetup.exe", open(FAKE_INSTALLER, "rb").read())
+        self.serve_patch()
+        self.server.sign_key = harness.TEST_SIGNING_KEY_2
+        try:
+            for manifest, tail, texts in (
+                    (dict(), "/v:1.0.0.5", [CHECKING, available("1.0.0.9"), INSTALLING, complete(1)]),
+                    (dict(miniver="1.0.0.6", newest=SERVER_ROOT_URL + "/full/VelmarSetup.exe"),
+                     "/v:1.0.0.5 /installpath:C:\\windows", [CHECKING, INSTALLING, complete(1)])):
+                with self.subTest(tail=tail):
+                    self.fresh_run()
+                    self.manifest(**manifest)
+                    self.checked(tail, texts)
+                    self.assertIsNotNone(read_record(self.record))
+        finally:
+            self.server.sign_key = harness.TEST_SIGNING_KEY
 
 
 class UnsignedBuild(UpdateCycleFixture):

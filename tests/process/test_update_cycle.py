@@ -58,7 +58,7 @@ class UpdateCycleTest(UpdateCycleFixture):
                 self.assertIsNone(read_record(self.record), "installer must not start")
 
     def test_full_package_download_failed(self):
-        self.manifest(miniver="1.0.0.6", newest=SERVER_ROOT_URL + "/full/missing.exe")
+        self.manifest(miniver="1.0.0.6", newest=SERVER_ROOT_URL + "/full/missing.exe", bindings={"newest": b"MZ"})
         self.run_cycle("/v:1.0.0.5 /installpath:C:\\")
         self.assertEqual([CHECKING, complete(3)], self.texts())
         self.assertIsNone(read_record(self.record))
@@ -233,7 +233,8 @@ class UpdateCycleTest(UpdateCycleFixture):
         for newest in hostile:
             with self.subTest(newest=newest):
                 self.host.clear()
-                self.manifest(miniver="1.0.0.6", newest=newest)
+                # Bound, so the URL's own checks are what refuse it.
+                self.manifest(miniver="1.0.0.6", newest=newest, bindings={"newest": b"MZ"})
                 self.run_cycle("/v:1.0.0.5 /installpath:C:\\windows")
                 self.assertEqual([CHECKING, complete(3)], self.texts())
                 self.assertIsNone(read_record(self.record))

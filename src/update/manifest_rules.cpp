@@ -1,0 +1,126 @@
+#include "update/manifest_rules.h"
+
+#include "base/decimal_text.h"
+
+namespace {
+
+constexpr std::uint64_t kLargestSerial = 0x7FFFFFFFFFFFFFFFull;
+
+int Digits(const std::wstring& text, std::size_t at, std::size_t count)
+{
+    int value = 0;
+    for (std::size_t i = at; i < at + count; ++i) {
+        if (text[i] < L'0' || text[i] > L'9') {
+            return -1;
+        }
+        value = value * 10 + (text[i] - L'0');
+    }
+    return value;
+}
+
+bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+// Days from 1970-01-01 to the given date of the Gregorian calendar.
+std::int64_t DaysSinceEpoch(int year, int month, int day)
+{
+    const int y = month <= 2 ? year - 1 : year;
+    const int era = y / 400;
+    const int yearOfEra = y - era * 400;
+    const int dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const int dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return static_cast<std::int64_t>(era) * 146097 + dayOfEra - 719468;
+}
+
+int HexValue(wchar_t c)
+{
+    if (c >= L'0' && c <= L'9') {
+        return c - L'0';
+    }
+    if (c >= L'a' && c <= L'f') {
+        return c - L'a' + 10;
+    }
+    if (c >= L'A' && c <= L'F') {
+        return c - L'A' + 10;
+    }
+    return -1;
+}
+
+}  // namespace
+
+std::optional<std::uint64_t> ParseManifestSerial(const std::wstring& text)
+{
+    const std::optional<std::uint64_t> serial = ParsePlainDecimal(text, kLargestSerial);
+    return serial && *serial >= 1 ? serial : std::nullopt;
+}
+
+std::optional<std::int64_t> ParseManifestTime(const std::wstring& text)
+{
+    static const wchar_t kShape[] = L"0000-00-00T00:00:00Z";
+    if (text.size() != 20) {
+        return std::nullopt;
+    }
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (kShape[i] != L'0' && text[i] != kShape[i]) {
+            return std::nullopt;
+        }
+    }
+    const int year = Digits(text, 0, 4);
+    const int month = Digits(text, 5, 2);
+    const int day = Digits(text, 8, 2);
+    const int hour = Digits(text, 11, 2);
+    const int minute = Digits(text, 14, 2);
+    const int second = Digits(text, 17, 2);
+    static const int kMonthDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (year < 1970 || month < 1 || month > 12 || day < 1 || hour < 0 || hour > 23 || minute < 0 || minute > 59 ||
+        second < 0 || second > 59) {
+        return std::nullopt;
+    }
+    const int monthDays = kMonthDays[month - 1] + (month == 2 && IsLeapYear(year) ? 1 : 0);
+    if (day > monthDays) {
+        return std::nullopt;
+    }
+    return DaysSinceEpoch(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
+}
+
+std::optional<Sha256Digest> ParseSha256Hex(const std::wstring& text)
+{
+    if (text.size() != 64) {
+        return std::nullopt;
+    }
+    Sha256Digest digest{};
+    for (std::size_t i = 0; i < digest.size(); ++i) {
+        const int high = HexValue(text[2 * i]);
+        const int low = HexValue(text[2 * i + 1]);
+        if (high < 0 || low < 0) {
+            return std::nullopt;
+        }
+        digest[i] = static_cast<unsigned char>(high * 16 + low);
+    }
+    return digest;
+}
+
+std::optional<std::uint64_t> ParsePackageSize(const std::wstring& text)
+{
+    const std::optional<std::uint64_t> size = ParsePlainDecimal(text);
+    return size && *size >= 1 ? size : std::nullopt;
+}
+
+ManifestVerdict JudgeManifest(const std::wstring& serial, const std::wstring& expires, std::int64_t nowSeconds,
+                              std::optional<std::uint64_t> acceptedSerial)
+{
+    const std::optional<std::uint64_t> number = ParseManifestSerial(serial);
+    if (!number) {
+        return ManifestVerdict::BadSerial;
+    }
+    const std::optional<std::int64_t> expiry = ParseManifestTime(expires);
+    if (!expiry) {
+        return ManifestVerdict::BadExpiry;
+    }
+    if (*expiry <= nowSeconds) {
+        return ManifestVerdict::Expired;
+    }
+    if (acceptedSerial && *number < *acceptedSerial) {
+        return ManifestVerdict::SerialLower;
+    }
+    return ManifestVerdict::Accepted;
+}
