@@ -58,16 +58,16 @@ TransferEnd ReadBody(TransferState& state, ResponseSink& sink, std::uint64_t& re
         if (end != TransferEnd::Complete) {
             return end;
         }
-        bool written = false;
+        TransferEnd written = TransferEnd::Complete;
         const auto write = [&] {
             written = sink.Write(buffer.data(), got);
-            error = written ? 0 : ::GetLastError();  // before the lock is let go
+            error = written == TransferEnd::Complete ? 0 : ::GetLastError();  // before the lock is let go
         };
         if (!state.context.UnlessAbandoned(write)) {
             return TransferEnd::Stalled;
         }
-        if (!written) {
-            return TransferEnd::LocalWriteFailed;
+        if (written != TransferEnd::Complete) {
+            return written;
         }
     }
 }
@@ -77,7 +77,13 @@ bool ReadHead(TransferState& state, ResponseHead& head)
 {
     head.status = state.outcome.status;
     std::optional<std::wstring> length;
-    state.context.OnRequest([&](HINTERNET request) { length = QueryHeader(request, HTTP_QUERY_CONTENT_LENGTH); });
+    state.context.OnRequest([&](HINTERNET request) {
+        // However many digits it has: leading zeros make no other number.
+        length = QueryHeader(request, HTTP_QUERY_CONTENT_LENGTH);
+        head.contentRange = QueryHeader(request, HTTP_QUERY_CONTENT_RANGE).value_or(L"");
+        head.etag = QueryHeader(request, HTTP_QUERY_ETAG).value_or(L"");
+        head.lastModified = QueryHeader(request, HTTP_QUERY_LAST_MODIFIED).value_or(L"");
+    });
     if (length) {
         head.contentLength = ParsePlainDecimal(*length);
         return head.contentLength.has_value();
@@ -131,7 +137,12 @@ TransferOutcome FinishExchange(TransferState& state, ResponseSink& sink, std::ui
     if (state.outcome.status == 0) {
         return state.Finish(NoAnswer(NowMs() - sentAt, state.timeoutMs), ERROR_HTTP_INVALID_SERVER_RESPONSE);
     }
-    if (state.outcome.status != 200) {
+    if (state.outcome.status != 200 && state.outcome.status != 206) {
+        if (state.outcome.status == 429 || state.outcome.status == 503) {
+            state.context.OnRequest([&](HINTERNET request) {
+                state.outcome.retryAfter = QueryHeader(request, HTTP_QUERY_RETRY_AFTER).value_or(L"");
+            });
+        }
         return state.Finish(TransferEnd::HttpStatus);
     }
     const TransferEnd end = ReceiveBody(state, sink, error);
@@ -158,7 +169,7 @@ bool Send(TransferState& state, const std::function<BOOL(HINTERNET)>& send, Tran
     return true;
 }
 
-TransferOutcome GetOnThisThread(TransferState& state, ResponseSink& sink)
+TransferOutcome GetOnThisThread(TransferState& state, ResponseSink& sink, const std::wstring& headers)
 {
     if (!HasHttpScheme(state.outcome.where)) {
         return state.Finish(TransferEnd::BadUrl);
@@ -191,7 +202,11 @@ TransferOutcome GetOnThisThread(TransferState& state, ResponseSink& sink)
         }
         const std::uint64_t sentAt = NowMs();
         TransferOutcome failed;
-        if (!Send(state, [](HINTERNET r) { return ::HttpSendRequestW(r, nullptr, 0, nullptr, 0); }, failed)) {
+        const auto send = [&headers](HINTERNET r) {
+            return ::HttpSendRequestW(r, headers.empty() ? nullptr : headers.c_str(), static_cast<DWORD>(headers.size()),
+                                      nullptr, 0);
+        };
+        if (!Send(state, send, failed)) {
             return failed;
         }
         DWORD status = 0;
@@ -275,11 +290,12 @@ TransferOutcome PostOnThisThread(TransferState& state, const HttpPostRequest& po
 
 }  // namespace
 
-TransferOutcome HttpGet(const std::wstring& url, const TransferLimits& limits, std::shared_ptr<ResponseSink> sink)
+TransferOutcome HttpGet(const std::wstring& url, const TransferLimits& limits, std::shared_ptr<ResponseSink> sink,
+                        const std::wstring& headers)
 {
-    return RunWatched(url, limits, [url, limits, sink](TransferContext& context) {
+    return RunWatched(url, limits, [url, limits, sink, headers](TransferContext& context) {
         TransferState state(limits, context, url);
-        return GetOnThisThread(state, *sink);
+        return GetOnThisThread(state, *sink, headers);
     });
 }
 

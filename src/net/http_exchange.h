@@ -17,29 +17,36 @@
 
 // What an answer's head says about its body.
 struct ResponseHead {
-    DWORD status = 0;
+    DWORD status = 0;                            // 200, or 206 to a request with a Range
     std::optional<std::uint64_t> contentLength;  // none announced
+    std::wstring contentRange;                   // as sent; empty when none
+    std::wstring etag;
+    std::wstring lastModified;
 };
 
 // Receives the body of an answer, on the transfer's thread.
 class ResponseSink {
 public:
     virtual ~ResponseSink() = default;
-    // Called once the head has arrived, before any body byte, for a 200 answer.
-    // Anything but Complete ends the transfer that way; GetLastError() tells
-    // why for LocalWriteFailed.
-    virtual TransferEnd Begin(const ResponseHead&) { return TransferEnd::Complete; }
-    // One piece of the body. False stops the transfer as LocalWriteFailed.
-    virtual bool Write(const char* data, DWORD size) = 0;
+    // Called once the head of a 200 or 206 answer has arrived, before any body
+    // byte. Anything but Complete ends the transfer that way; GetLastError()
+    // tells why for LocalWriteFailed. Only a sink that asked for a range takes a 206.
+    virtual TransferEnd Begin(const ResponseHead& head)
+    {
+        return head.status == 200 ? TransferEnd::Complete : TransferEnd::HttpStatus;
+    }
+    // One piece of the body. Anything but Complete ends the transfer that way
+    // (LocalWriteFailed with GetLastError() telling why, TooLarge...).
+    virtual TransferEnd Write(const char* data, DWORD size) = 0;
 };
 
 // Keeps the body in memory (a reply, a signature): bound it with limits.maxBytes.
 class StringSink : public ResponseSink {
 public:
-    bool Write(const char* data, DWORD size) override
+    TransferEnd Write(const char* data, DWORD size) override
     {
         body.append(data, size);
-        return true;
+        return TransferEnd::Complete;
     }
     std::string body;
 };
@@ -54,9 +61,11 @@ struct HttpPostRequest {
 };
 
 // GET with redirects followed by hand (at most limits.maxRedirects, only to
-// http or https, never from https down to http). Complete only for 200 with
-// the whole body delivered to the sink.
-TransferOutcome HttpGet(const std::wstring& url, const TransferLimits& limits, std::shared_ptr<ResponseSink> sink);
+// http or https, never from https down to http). headers: extra request
+// header lines, each ending in CR LF (a Range, say). Complete only when the
+// sink took the answer and its whole body.
+TransferOutcome HttpGet(const std::wstring& url, const TransferLimits& limits, std::shared_ptr<ResponseSink> sink,
+                        const std::wstring& headers = std::wstring());
 
 // POST of a streamed body. The URL's scheme must be exactly "http" or "https"
 // and its path with query shorter than 256 characters. A redirect is not

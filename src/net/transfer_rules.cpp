@@ -70,6 +70,10 @@ std::wstring DescribeTransferEnd(const TransferOutcome& outcome, const TransferL
         return L"Content-Length is not a decimal number";
     case TransferEnd::WrongLength:
         return L"Content-Length differs from the expected " + std::to_wstring(limits.maxBytes) + L" bytes";
+    case TransferEnd::NoLength:
+        return L"no Content-Length: a body cut short could not be told from a whole one";
+    case TransferEnd::RangeMismatch:
+        return L"the partial answer does not continue the bytes kept";
     case TransferEnd::Stalled:
         return L"stalled: under " + std::to_wstring(limits.stallMinBytes) + L" bytes in " +
                Seconds(limits.stallWindowMs);

@@ -32,6 +32,8 @@ enum class TransferEnd {
     ShortBody,         // fewer or more bytes than the announced Content-Length
     BadLength,         // a Content-Length that is not a decimal number
     WrongLength,       // a Content-Length other than the size expected (limits.maxBytes)
+    NoLength,          // no Content-Length where a whole body must be told from a cut one
+    RangeMismatch,     // a partial answer that does not continue what is stored
     Stalled,           // too few bytes in a stall window
     TooLong,           // over the overall time limit
     TooLarge,          // over the size limit
@@ -46,6 +48,7 @@ struct TransferOutcome {
     DWORD status = 0;     // the last HTTP status read, 0 when none
     DWORD error = 0;      // GetLastError() where a call failed
     std::wstring where;   // the URL it happened at (a redirect's target when refused)
+    std::wstring retryAfter;  // the Retry-After of a 429 or 503 answer, as sent
 
     bool Complete() const { return end == TransferEnd::Complete; }
 };

@@ -1,6 +1,7 @@
 #include "update/installer_launch.h"
 
 #include "base/process_launch.h"
+#include "build_settings.h"
 #include "log/update_log.h"
 #include "update/installer_command_line.h"
 
@@ -9,10 +10,16 @@
 
 namespace {
 
-// No window, no inherited handles, waited for without a time-out; true only for exit code 0.
+// No window, no inherited handles; true only for exit code 0. An installer
+// that outlives its time limit is left running but no longer waited for, so
+// the updater (and its mutex) cannot be held for ever.
 bool RunInstaller(const wchar_t* program, const std::wstring& commandLine)
 {
-    const ProcessRun run = RunProcessAndWait(program, commandLine, CREATE_NO_WINDOW, INFINITE);
+    const ProcessRun run = RunProcessAndWait(program, commandLine, CREATE_NO_WINDOW, VELMAR_INSTALLER_TIME_LIMIT_MS);
+    if (run.started && !run.ended && run.error == WAIT_TIMEOUT) {
+        g_updateLog.Stream() << L" InstallerTimeLimit:" << program << L" still running after "
+                             << VELMAR_INSTALLER_TIME_LIMIT_MS / 1000 << L" s, no longer waited for";
+    }
     return run.ended && run.exitCode == 0;
 }
 

@@ -3,7 +3,9 @@
 #include "log/update_log.h"
 #include "net/transfer_rules.h"
 #include "update/check_schedule.h"
-#include "update/signed_download.h"
+#include "base/file_io.h"
+#include "net/http_download.h"
+#include "update/manifest_signature.h"
 
 #include <vector>
 
@@ -40,15 +42,15 @@ ManifestFetch FetchManifest(const std::wstring& url, const UpdateKeys& keys, std
     wchar_t file[MAX_PATH] = {};
     ::GetTempFileNameW(tempDir, L"ov", ::GetTickCount(), file);
     path = file;
-    switch (DownloadSignedFile(url.c_str(), file, ManifestTransferLimits(), keys)) {
-    case SignedDownload::Verified:
-        return ManifestFetch::Fetched;
-    case SignedDownload::TransferFailed:
-        break;
-    case SignedDownload::SignatureRejected:
+    // Small and bounded: checked in memory, then written for the profile reader.
+    std::string body;
+    if (!DownloadUrlToString(url.c_str(), ManifestTransferLimits(), body)) {
+        return ManifestFetch::Unavailable;
+    }
+    if (keys.Any() && !VerifyDetachedSignature(url, body, ManifestTransferLimits(), keys)) {
         return ManifestFetch::Rejected;
     }
-    return ManifestFetch::Unavailable;
+    return WriteWholeFile(path, body) ? ManifestFetch::Fetched : ManifestFetch::Unavailable;
 }
 
 std::optional<std::wstring> ReadManifestValue(const std::wstring& path, const wchar_t* section, const wchar_t* key,

@@ -1,6 +1,7 @@
 #include "update/manifest_rules.h"
 
 #include "base/decimal_text.h"
+#include "base/utc_time.h"
 
 namespace {
 
@@ -16,19 +17,6 @@ int Digits(const std::wstring& text, std::size_t at, std::size_t count)
         value = value * 10 + (text[i] - L'0');
     }
     return value;
-}
-
-bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
-
-// Days from 1970-01-01 to the given date of the Gregorian calendar.
-std::int64_t DaysSinceEpoch(int year, int month, int day)
-{
-    const int y = month <= 2 ? year - 1 : year;
-    const int era = y / 400;
-    const int yearOfEra = y - era * 400;
-    const int dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    const int dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-    return static_cast<std::int64_t>(era) * 146097 + dayOfEra - 719468;
 }
 
 int HexValue(wchar_t c)
@@ -70,16 +58,7 @@ std::optional<std::int64_t> ParseManifestTime(const std::wstring& text)
     const int hour = Digits(text, 11, 2);
     const int minute = Digits(text, 14, 2);
     const int second = Digits(text, 17, 2);
-    static const int kMonthDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (year < 1970 || month < 1 || month > 12 || day < 1 || hour < 0 || hour > 23 || minute < 0 || minute > 59 ||
-        second < 0 || second > 59) {
-        return std::nullopt;
-    }
-    const int monthDays = kMonthDays[month - 1] + (month == 2 && IsLeapYear(year) ? 1 : 0);
-    if (day > monthDays) {
-        return std::nullopt;
-    }
-    return DaysSinceEpoch(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
+    return UnixSeconds(year, month, day, hour, minute, second);
 }
 
 std::optional<Sha256Digest> ParseSha256Hex(const std::wstring& text)

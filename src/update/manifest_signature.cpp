@@ -1,4 +1,4 @@
-#include "update/signed_download.h"
+#include "update/manifest_signature.h"
 
 #include "log/update_log.h"
 #include "net/http_download.h"
@@ -7,7 +7,6 @@
 
 #include <windows.h>
 
-#include <memory>
 #include <string>
 
 namespace {
@@ -30,11 +29,10 @@ const wchar_t* Describe(SignatureVerdict verdict)
     return L"signature could not be checked";
 }
 
-SignedDownload Reject(const wchar_t* url, const wchar_t* path, const wchar_t* why)
+bool Reject(const std::wstring& url, const wchar_t* why)
 {
     g_updateLog.Stream() << L" SignatureRejected:" << url << L" " << why;
-    ::DeleteFileW(path);  // a file that failed its check is never left to be run
-    return SignedDownload::SignatureRejected;
+    return false;
 }
 
 // Valid when any key verifies it; otherwise the first verdict that is not a mismatch.
@@ -56,32 +54,20 @@ SignatureVerdict VerifyUnderAnyKey(const UpdateKeys& keys, const unsigned char (
 
 }  // namespace
 
-SignedDownload DownloadSignedFile(const wchar_t* url, const wchar_t* path, const TransferLimits& limits,
-                                  const UpdateKeys& keys)
+bool VerifyDetachedSignature(const std::wstring& url, const std::string& bytes, const TransferLimits& limits,
+                             const UpdateKeys& keys)
 {
-    if (!keys.Any()) {
-        return DownloadUrlToFile(url, path, limits) ? SignedDownload::Verified : SignedDownload::TransferFailed;
-    }
-    // Shared with the download's thread, which feeds it piece by piece.
-    const auto hash = std::make_shared<Sha256>();
-    if (!DownloadUrlToFile(url, path, limits, [hash](const char* data, DWORD size) { hash->Update(data, size); })) {
-        return SignedDownload::TransferFailed;
-    }
+    Sha256 hash;
     unsigned char digest[32] = {};
-    if (!hash->Finish(digest)) {
-        return Reject(url, path, L"could not hash the file");
+    if (!hash.Update(bytes.data(), bytes.size()) || !hash.Finish(digest)) {
+        return Reject(url, L"could not hash the file");
     }
-
     TransferLimits signatureLimits = limits;
     signatureLimits.maxBytes = kMaxSignatureDownloadBytes;
     std::string signature;
-    const std::wstring signatureUrl = std::wstring(url) + L".sig";
-    if (!DownloadUrlToString(signatureUrl.c_str(), signatureLimits, signature)) {
-        return Reject(url, path, L"signature missing or unreadable");
+    if (!DownloadUrlToString((url + L".sig").c_str(), signatureLimits, signature)) {
+        return Reject(url, L"signature missing or unreadable");
     }
     const SignatureVerdict verdict = VerifyUnderAnyKey(keys, digest, signature);
-    if (verdict != SignatureVerdict::Valid) {
-        return Reject(url, path, Describe(verdict));
-    }
-    return SignedDownload::Verified;
+    return verdict == SignatureVerdict::Valid || Reject(url, Describe(verdict));
 }

@@ -1,0 +1,49 @@
+// The one partial package download this user keeps between runs, in a folder
+// of our own under the temporary directory: the bytes received so far and what
+// is needed to go on with them.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+struct PartialState {
+    std::wstring url;
+    std::wstring validator;   // the answer's strong ETag, else its Last-Modified; empty when neither
+    std::uint64_t size = 0;   // the whole package's length
+    std::wstring sha256;      // with keys: the manifest's hash of it, in hex
+};
+
+// Text of the state file and back: one "name=value" line each; nullopt when a
+// line is missing or malformed.
+std::string FormatPartialState(const PartialState& state);
+std::optional<PartialState> ParsePartialState(const std::string& text);
+
+// The Range and If-Range lines that ask for the rest after `offset` bytes.
+std::wstring ResumeHeaders(std::uint64_t offset, const std::wstring& validator);
+// A validator an If-Range may carry: a strong ETag, else Last-Modified; empty when neither.
+std::wstring ChooseValidator(const std::wstring& etag, const std::wstring& lastModified);
+// A 206's "bytes <first>-<last>/<total>" continues `offset` of a package of `size` bytes to its end.
+bool ContinuesAt(const std::wstring& contentRange, std::uint64_t offset, std::uint64_t size);
+
+class PartialDownload {
+public:
+    // %TEMP%\VelmarUpdate, made when missing; Usable() is false when it cannot be.
+    PartialDownload();
+    bool Usable() const { return !folder_.empty(); }
+    std::wstring PartPath() const { return folder_ + L"\\package.part"; }
+
+    std::optional<PartialState> Load() const;
+    bool Save(const PartialState& state) const;
+    // The bytes kept; 0 when there are none.
+    std::uint64_t KeptBytes() const;
+    // Deletes the bytes and their state: what a new package, or a failure that
+    // cannot be resumed, leaves.
+    void Discard() const;
+    // Moves the finished package to `path` and forgets the state.
+    bool Finish(const std::wstring& path) const;
+
+private:
+    std::wstring StatePath() const { return folder_ + L"\\package.state"; }
+    std::wstring folder_;
+};
