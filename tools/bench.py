@@ -1,13 +1,11 @@
 """Benchmarks VelmarUpdate.exe against curl, a trivial Win32 program and a WinINet
 yardstick, side by side in one run on the same loopback servers, and writes docs/benchmarks.md."""
 import datetime
-import http.server
 import os
 import shutil
 import statistics
 import subprocess
 import sys
-import threading
 import time
 import urllib.parse
 
@@ -16,6 +14,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "tests", "process"))
 sys.path.insert(0, HERE)
 import harness  # noqa: E402
 import host  # noqa: E402
+from errorlog_server import ErrorLogServer  # noqa: E402
 from update_server import UpdateServer  # noqa: E402
 
 MIB = 1024 * 1024
@@ -24,43 +23,13 @@ DOWNLOAD_SIZE = 512
 RUNS = 3
 DOWNLOAD_RUNS = 7  # writing 512 MiB to disk makes single runs vary by half their time
 NOT_DUE_RUNS = 21
-ERROR_LOG_URL = os.environ.get("VELMAR_ERROR_LOG_URL", "http://127.0.0.1:18742/index.php?do=adderrorlog")
-UPDATE_BASE_URL = os.environ.get("VELMAR_UPDATE_BASE_URL", "http://127.0.0.1:18741/update/")
+ERROR_LOG_URL = harness.build_setting("VELMAR_ERROR_LOG_URL", "http://127.0.0.1:18742/index.php?do=adderrorlog")
+UPDATE_BASE_URL = harness.build_setting("VELMAR_UPDATE_BASE_URL", "http://127.0.0.1:18741/update/")
 TRIVIAL = os.path.join(harness.BUILD_DIR, "trivial.exe")
 WININET_YARDSTICK = os.path.join(harness.BUILD_DIR, "wininet_yardstick.exe")
 # Time ratios hold from 64 MiB on; memory is the trivial program's peak plus a headroom.
 TARGETS = {"upload": 1.2, "download": 1.2, "memory_headroom": 16 * MIB, "not_due": 1.15, "signed": 1.1,
            "exe_bytes": MIB}
-
-
-class SinkHandler(http.server.BaseHTTPRequestHandler):
-    """Reads a POST body to its end, throws it away and answers 200."""
-    protocol_version = "HTTP/1.1"
-
-    def log_message(self, fmt, *args):
-        pass
-
-    def do_POST(self):
-        remaining = int(self.headers.get("Content-Length", "0"))
-        while remaining > 0:
-            chunk = self.rfile.read(min(remaining, MIB))
-            if not chunk:
-                break
-            remaining -= len(chunk)
-        self.server.received.append(int(self.headers.get("Content-Length", "0")))
-        body = b"stored\n"
-        self.send_response(200)
-        self.send_header("Content-Length", str(len(body)))
-        self.end_headers()
-        self.wfile.write(body)
-
-
-def start_sink(port):
-    server = http.server.ThreadingHTTPServer(("127.0.0.1", port), SinkHandler)
-    server.daemon_threads = True
-    server.received = []
-    threading.Thread(target=server.serve_forever, daemon=True).start()
-    return server
 
 
 def make_file(path, size_mib):
@@ -106,8 +75,8 @@ def bench_memory_baseline():
 
 
 def bench_upload(work):
-    port = urllib.parse.urlsplit(ERROR_LOG_URL).port
-    sink = start_sink(port)
+    # Streams each body through, in bounded memory, and counts it.
+    sink = ErrorLogServer(port=urllib.parse.urlsplit(ERROR_LOG_URL).port, count_only=True).start()
     rows = []
     try:
         for size in UPLOAD_SIZES:
@@ -133,8 +102,7 @@ def bench_upload(work):
             print("upload %4d MiB: ours %.3f s, curl %.3f s, peak %.1f MiB" %
                   (size, rows[-1]["ours"], rows[-1]["curl"], rows[-1]["peak"] / MIB), flush=True)
     finally:
-        sink.shutdown()
-        sink.server_close()
+        sink.stop()
     return rows
 
 

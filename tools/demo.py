@@ -52,20 +52,6 @@ def expect(condition, what):
         say("UNEXPECTED", what)
 
 
-def build_setting(name, default):
-    """A server address compiled into the loopback build (the environment may override)."""
-    if os.environ.get(name):
-        return os.environ[name]
-    try:
-        with open(os.path.join(harness.BUILD_DIR, "CMakeCache.txt"), encoding="utf-8") as f:
-            for line in f:
-                if line.startswith(name + ":"):
-                    return line.split("=", 1)[1].strip()
-    except OSError:
-        pass
-    return default
-
-
 def unix_path(windows_path):
     """The Unix path of a C: path inside the prefix."""
     if windows_path[:3].upper() != "C:\\":
@@ -325,7 +311,7 @@ def show_tampered_package(stage):
 
 def show_crash_report():
     heading("7. Crash report: a dump posted to the local error-log server")
-    url = urllib.parse.urlsplit(build_setting("VELMAR_ERROR_LOG_URL",
+    url = urllib.parse.urlsplit(harness.build_setting("VELMAR_ERROR_LOG_URL",
                                               "http://127.0.0.1:18742/index.php?do=adderrorlog"))
     app = installation("demo-crash")
     dumps = os.path.join(harness.DRIVE_C, "velmar-tests", "demo-dumps", "\u4e2d\u6587")
@@ -397,7 +383,7 @@ def update_story(base_url):
 def main():
     started = time.monotonic()
     subprocess.run([harness.WINE_RUN, "--init"], check=True)
-    update_story(build_setting("VELMAR_UPDATE_BASE_URL", "http://127.0.0.1:18741/update/"))
+    update_story(harness.build_setting("VELMAR_UPDATE_BASE_URL", "http://127.0.0.1:18741/update/"))
     show_crash_report()
     print()
     say("done in", "%.1f s; %s" % (time.monotonic() - started,

@@ -1,15 +1,19 @@
 #!/usr/bin/python3
 """A local error-log server: the receiving end of VelmarUpdate's crash reports.
 
-It listens on 127.0.0.1 only, takes each request raw (request line, headers and
-body, with or without Content-Length, chunked, "Expect: 100-continue"), splits a
-multipart/form-data body into its text fields and its file part (form name, file
-name as sent, size, SHA-256), records all that, and answers the way it was told:
-any status and body, framed by Content-Length, by closing the connection, by
-chunks, or cut short of its Content-Length; or it closes without answering, or
-stalls. One connection carries one request ("Connection: close").
+It listens on 127.0.0.1 only. http.server reads each request (with or without
+"Expect: 100-continue"); the body, announced by Content-Length, streams through a
+multipart/form-data splitter that finds its text fields and its file part (form
+name, file name as sent, size, SHA-256). The server records all that and answers
+the way it was told: any status and body, framed by Content-Length, by closing the
+connection, by chunks, or cut short of its Content-Length; or it closes without
+answering, or stalls. It can also misbehave as a bad network does: leave the body
+unread, stall halfway through its answer, send its head or body a byte at a time,
+redirect. One connection carries one request ("Connection: close").
 
-Used by the tests, the demo and the benchmark (curl -F posts to the same sink).
+The one POST sink of the tests, the demo and the benchmark (curl -F posts to it
+too). With keep_bodies=False or count_only=True a body of any size passes in
+bounded memory.
 
 As a module (Python 3 standard library only):
 
@@ -27,12 +31,12 @@ As a script, it prints one JSON line per request on standard output:
 import argparse
 import dataclasses
 import hashlib
-import http
+import http.server
 import ipaddress
 import json
 import os
 import re
-import socket
+import select
 import ssl
 import sys
 import threading
@@ -44,8 +48,8 @@ DEFAULT_PATH = "/index.php?do=adderrorlog"
 # How an answer ends, see Reply.
 FRAMINGS = ("length", "none", "chunked", "short", "close", "stall")
 
-_MAX_HEAD_BYTES = 64 * 1024
-_RECV_PIECE = 4 * 1024 * 1024
+_PIECE = 1024 * 1024              # request bodies are read this much at a time
+_STREAMED_HEAD_LIMIT = 64 * 1024  # part headers longer than this end a streamed parse
 
 
 @dataclasses.dataclass
@@ -60,6 +64,13 @@ class Reply:
       "close"   - the connection is closed without any answer;
       "stall"   - nothing is sent for stall_seconds, then the connection is closed.
     body None answers with a JSON summary of the request received.
+    Misbehaving on top of that:
+      read_body=False  - the request body is left unread (the client's send then blocks);
+      location         - a Location header, for a redirect status;
+      stall_after      - the head and this many bytes of the body, then nothing for stall_seconds;
+      trickle          - the body one byte every this many seconds;
+      trickle_head     - the head, padded to over 4 KiB, one byte every this many seconds.
+    Stalls and trickles end early when the client goes away or the server stops.
     """
     status: int = 200
     body: bytes = None
@@ -67,6 +78,11 @@ class Reply:
     short_by: int = 1
     stall_seconds: float = 30.0
     content_type: str = "application/json; charset=utf-8"
+    read_body: bool = True
+    location: str = None
+    stall_after: int = None
+    trickle: float = None
+    trickle_head: float = None
 
     def __post_init__(self):
         if self.framing not in FRAMINGS:
@@ -103,10 +119,10 @@ class RecordedRequest:
     version: str
     headers: list          # (name, value) pairs in order, as sent
     body_size: int
-    body_sha256: str
+    body_sha256: str       # None when the server only counts bodies
     body: bytes            # None when the server keeps no bodies
     complete: bool         # the whole announced body arrived
-    parts: list            # Part objects, in body order; empty when not multipart
+    parts: list            # Part objects, in body order; empty when not multipart or only counted
     error: str = None      # why the body could not be read or parsed
 
     def header(self, name):
@@ -165,8 +181,7 @@ class RecordedRequest:
             "content_length": self.content_length,
             "body_size": self.body_size,
             "complete": self.complete,
-            "fields": {p.name: p.data.decode("utf-8", "replace") if p.data is not None else None
-                       for p in self.parts if p.filename_bytes is None},
+            "fields": self.fields,
             "part_order": [p.name for p in self.parts],
             "file": None if file_part is None else {
                 "part": file_part.name,
@@ -192,112 +207,303 @@ _NAME_RE = re.compile(rb'(?:^|;)\s*name="([^"]*)"')
 _FILENAME_RE = re.compile(rb'(?:^|;)\s*filename="([^"]*)"')
 
 
-def parse_multipart(body, boundary, keep_data=True):
-    """Splits a multipart/form-data body into Part objects. Raises ValueError
-    when the body does not follow the layout (delimiters, part headers, close)."""
-    view = memoryview(body)
-    delimiter = b"--" + boundary.encode("latin-1")
-    if not bytes(view[:len(delimiter) + 2]) == delimiter + b"\r\n":
-        raise ValueError("body does not start with the first delimiter")
-    parts = []
-    pos = len(delimiter) + 2
-    while True:
-        head_end = body.find(b"\r\n\r\n", pos)
-        if head_end < 0:
-            raise ValueError("part headers do not end")
-        headers = []
-        for line in bytes(view[pos:head_end]).split(b"\r\n"):
+class MultipartParser:
+    """Splits a multipart/form-data body, fed in pieces, into Part objects.
+
+    The layout is checked strictly: the body starts with the first delimiter and
+    CR LF; each part's header lines end in an empty line and all carry a colon;
+    its data ends at CR LF and the next delimiter, which is followed by CR LF and
+    the next part, or by "--" CR LF and the end of the body. Besides the piece at
+    hand it holds only part headers, a few bytes that may begin a delimiter and,
+    with keep_data, the parts' bytes. head_limit bounds the part headers."""
+
+    def __init__(self, boundary, keep_data=True, head_limit=None):
+        self._delimiter = b"--" + boundary.encode("latin-1")
+        self._marker = b"\r\n" + self._delimiter
+        self._keep, self._head_limit = keep_data, head_limit
+        self._buffer = bytearray()  # what is not taken yet
+        self._state = "first delimiter"
+        self._part, self._hash, self._data = None, None, []
+        self.parts = []
+        self.error = None
+
+    def feed(self, data):
+        """Takes the next piece. A layout error is kept for close(); later pieces are ignored."""
+        if self.error is None:
+            self._buffer += data
+            try:
+                self._advance()
+            except ValueError as error:
+                self.error = str(error)
+
+    def close(self):
+        """The parts of a body that has ended; raises ValueError when it broke the layout."""
+        if self.error is None and self._state != "done":
+            self.error = {"first delimiter": "body does not start with the first delimiter",
+                          "head": "part headers do not end",
+                          "data": "part data does not end in a delimiter"}.get(self._state,
+                                                                              "delimiter not followed by CR LF")
+        if self.error is not None:
+            raise ValueError(self.error)
+        return self.parts
+
+    def _advance(self):
+        buffer = self._buffer  # deleting from its front is cheap
+        while True:
+            if self._state == "first delimiter":
+                if len(buffer) < len(self._delimiter) + 2:
+                    return
+                if buffer[:len(self._delimiter) + 2] != self._delimiter + b"\r\n":
+                    raise ValueError("body does not start with the first delimiter")
+                del buffer[:len(self._delimiter) + 2]
+                self._state = "head"
+            elif self._state == "head":
+                end = buffer.find(b"\r\n\r\n")
+                if end < 0:
+                    if self._head_limit is not None and len(buffer) > self._head_limit:
+                        raise ValueError("part headers do not end")
+                    return
+                self._begin_part(bytes(buffer[:end]))
+                del buffer[:end + 4]
+                self._state = "data"
+            elif self._state == "data":
+                end = buffer.find(self._marker)
+                # Without a whole delimiter, the last bytes may begin one.
+                self._take(end if end >= 0 else max(0, len(buffer) - len(self._marker) + 1))
+                if end < 0:
+                    return
+                del buffer[:len(self._marker)]
+                self._end_part()
+                self._state = "after delimiter"
+            elif self._state == "after delimiter":
+                if len(buffer) < 2 or buffer[:2] == b"--" and len(buffer) < 4:
+                    return
+                if buffer[:2] != b"\r\n" and buffer[:4] != b"--\r\n":
+                    raise ValueError("delimiter not followed by CR LF")
+                self._state = "head" if buffer[:2] == b"\r\n" else "done"
+                del buffer[:2 if self._state == "head" else 4]
+            else:
+                if buffer:
+                    raise ValueError("bytes after the closing delimiter")
+                return
+
+    def _begin_part(self, head):
+        headers, raw_disposition = [], b""
+        for line in head.split(b"\r\n"):
             key, sep, value = line.partition(b":")
             if not sep:
                 raise ValueError("bad part header line %r" % line)
             headers.append((key.decode("latin-1").strip(), value.decode("utf-8", "replace").strip()))
-        raw_disposition = b""
-        for line in bytes(view[pos:head_end]).split(b"\r\n"):
             if line.lower().startswith(b"content-disposition:"):
-                raw_disposition = line.split(b":", 1)[1]
+                raw_disposition = value
         name = _NAME_RE.search(raw_disposition)
         filename = _FILENAME_RE.search(raw_disposition)
-        data_start = head_end + 4
-        data_end = body.find(b"\r\n" + delimiter, data_start)
-        if data_end < 0:
-            raise ValueError("part data does not end in a delimiter")
-        data = view[data_start:data_end]
-        parts.append(Part(name=name.group(1).decode("utf-8", "replace") if name else None,
+        self._part = Part(name=name.group(1).decode("utf-8", "replace") if name else None,
                           filename_bytes=filename.group(1) if filename else None,
-                          headers=headers, size=len(data), sha256=hashlib.sha256(data).hexdigest(),
-                          data=bytes(data) if keep_data else None))
-        pos = data_end + 2 + len(delimiter)
-        after = bytes(view[pos:pos + 4])
-        if after == b"--\r\n":
-            if pos + 4 != len(body):
-                raise ValueError("bytes after the closing delimiter")
-            return parts
-        if after[:2] != b"\r\n":
-            raise ValueError("delimiter not followed by CR LF")
-        pos += 2
+                          headers=headers, size=0, sha256=None, data=None)
+        self._hash, self._data = hashlib.sha256(), []
+
+    def _take(self, count):
+        """Takes the first count bytes of the buffer as part data."""
+        with memoryview(self._buffer) as view:
+            self._hash.update(view[:count])
+            if self._keep:
+                self._data.append(bytes(view[:count]))
+        self._part.size += count
+        del self._buffer[:count]
+
+    def _end_part(self):
+        self._part.sha256 = self._hash.hexdigest()
+        self._part.data = b"".join(self._data) if self._keep else None
+        self.parts.append(self._part)
 
 
-class _ConnectionClosed(Exception):
-    def __init__(self, partial=b""):
-        super().__init__("connection closed")
-        self.partial = partial
+def parse_multipart(body, boundary, keep_data=True):
+    """Splits a whole multipart/form-data body into Part objects. Raises ValueError
+    when the body does not follow the layout (delimiters, part headers, close)."""
+    parser = MultipartParser(boundary, keep_data)
+    parser.feed(body)
+    return parser.close()
 
 
-class _Reader:
-    """Buffered reading from a socket for one request."""
+class _Handler(http.server.BaseHTTPRequestHandler):
+    """Records one request and answers it as the server's Reply says."""
+    protocol_version = "HTTP/1.1"  # also answers "Expect: 100-continue"
+    timeout = 60                   # seconds a silent client is waited for
 
-    def __init__(self, sock):
-        self.sock = sock
-        self.buffer = bytearray()
+    def __init__(self, request, client_address, server, number):
+        self.number = number
+        super().__init__(request, client_address, server)
 
-    def _fill(self):
-        piece = self.sock.recv(_RECV_PIECE)
-        if not piece:
-            raise _ConnectionClosed()
-        self.buffer += piece
+    def log_message(self, format, *args):
+        pass
 
-    def read_until(self, marker, limit):
-        while True:
-            at = self.buffer.find(marker)
-            if at >= 0:
-                out = bytes(self.buffer[:at])
-                del self.buffer[:at + len(marker)]
-                return out
-            if len(self.buffer) > limit:
-                raise ValueError("line or head too long")
-            self._fill()
+    def do_POST(self):
+        owner = self.server.owner
+        with owner._lock:
+            reply = owner.reply
+        self.close_connection = True
+        record = RecordedRequest(connection=self.number, method=self.command, target=self.path,
+                                 version=self.request_version,
+                                 headers=[(key.strip(), value.strip()) for key, value in self.headers.items()],
+                                 body_size=0, body_sha256=None, body=None, complete=False, parts=[])
+        try:
+            if reply.read_body:
+                self._read_body(record, owner)
+            else:
+                record.error = "body left unread"
+            owner._add(record)
+            self._answer(reply, record)
+        except OSError:
+            pass  # the client went away
 
-    def read_exact(self, count):
-        """The next count bytes as a bytearray; raises _ConnectionClosed, which
-        carries what did arrive, when the peer closes first."""
-        out = bytearray(count)
-        take = min(count, len(self.buffer))
-        out[:take] = self.buffer[:take]
-        del self.buffer[:take]
-        pos = take
-        with memoryview(out) as view:
-            while pos < count:
-                got = self.sock.recv_into(view[pos:], min(count - pos, _RECV_PIECE))
-                if got == 0:
-                    break
-                pos += got
-        if pos < count:
-            del out[pos:]
-            raise _ConnectionClosed(out)
-        return out
+    do_GET = do_PUT = do_POST  # recorded and answered alike
+
+    def _read_body(self, record, owner):
+        keep = owner.keep_bodies and not owner.count_only
+        body = bytearray() if keep else None
+        body_hash = None if owner.count_only else hashlib.sha256()
+        boundary = record.boundary
+        parser = None if owner.count_only or not boundary else MultipartParser(
+            boundary, keep_data=keep, head_limit=None if keep else _STREAMED_HEAD_LIMIT)
+        try:
+            if "chunked" in (record.header("Transfer-Encoding") or "").lower():
+                raise ValueError("chunked request bodies are not read")
+            left = record.content_length or 0
+            piece = bytearray(min(left, _PIECE))
+            while left > 0:
+                got = self.rfile.readinto(memoryview(piece)[:min(left, _PIECE)])
+                if not got:
+                    raise EOFError("connection closed")
+                left -= got
+                record.body_size += got
+                if body is not None:
+                    body += memoryview(piece)[:got]
+                if body_hash is not None:
+                    body_hash.update(memoryview(piece)[:got])
+                if parser is not None:
+                    parser.feed(memoryview(piece)[:got])
+            record.complete = True
+        except (EOFError, OSError, ValueError) as error:
+            record.error = "body incomplete: %s" % error
+        if body_hash is not None:
+            record.body_sha256 = body_hash.hexdigest()
+        if body is not None:
+            record.body = bytes(body)
+        if record.complete and parser is not None:
+            try:
+                record.parts = parser.close()
+            except ValueError as error:
+                record.error = "multipart: %s" % error
+
+    def _answer(self, reply, record):
+        if reply.framing == "close":
+            return
+        if reply.framing == "stall":
+            return self._idle(reply.stall_seconds, drain=reply.read_body)
+        body = reply.body
+        if body is None:
+            body = (json.dumps(record.summary(), ensure_ascii=False) + "\n").encode("utf-8")
+        if reply.status in (204, 304) or 100 <= reply.status < 200:
+            body = b""
+        reason = self.responses.get(reply.status, ("Status",))[0]
+        head = ["HTTP/1.1 %d %s" % (reply.status, reason), "Connection: close"]
+        if reply.location is not None:
+            head.append("Location: %s" % reply.location)
+        if body or reply.framing in ("length", "short"):
+            head.append("Content-Type: %s" % reply.content_type)
+        if reply.framing in ("length", "short"):
+            head.append("Content-Length: %d" % (len(body) + (reply.short_by if reply.framing == "short" else 0)))
+        elif reply.framing == "chunked":
+            head.append("Transfer-Encoding: chunked")
+            half = len(body) // 2
+            body = b"".join(b"%x\r\n%s\r\n" % (len(p), p) for p in (body[:half], body[half:]) if p) + b"0\r\n\r\n"
+        if reply.trickle_head is not None:
+            head.append("X-Padding: " + "." * 4096)
+        head = ("\r\n".join(head) + "\r\n\r\n").encode("latin-1")
+        if reply.trickle_head is not None:
+            self._trickle(head, reply.trickle_head)
+            head = b""
+        if reply.stall_after is not None:
+            self.wfile.write(head + body[:reply.stall_after])
+            self._idle(reply.stall_seconds)
+        elif reply.trickle is not None:
+            self.wfile.write(head)
+            self._trickle(body, reply.trickle)
+        else:
+            self.wfile.write(head + body)
+
+    def _trickle(self, data, seconds):
+        for at in range(len(data)):
+            self.wfile.write(data[at:at + 1])
+            if self.server.owner._stopping.wait(seconds):
+                return
+
+    def _idle(self, seconds, drain=True):
+        """Sends nothing for this long; ends early when the server stops or, unless
+        drain is False (what the client sends then stays unread), when the client
+        has gone away. What the client still sends is dropped."""
+        deadline = time.monotonic() + seconds
+        stopping = self.server.owner._stopping
+        while not stopping.is_set():
+            left = deadline - time.monotonic()
+            if left <= 0:
+                return
+            if not drain:
+                stopping.wait(min(0.2, left))
+            elif select.select([self.connection], [], [], min(0.2, left))[0] and not self.connection.recv(65536):
+                return
+
+
+class _HTTPServer(http.server.ThreadingHTTPServer):
+    """One run of an ErrorLogServer: numbers connections as they are accepted and
+    makes the TLS handshake on each connection's own thread."""
+    daemon_threads = True
+    block_on_close = False
+    request_queue_size = 16
+
+    def __init__(self, owner):
+        self.owner = owner
+        super().__init__((owner.host, owner.requested_port), _Handler)
+
+    def get_request(self):
+        # Counted and numbered as accepted, whatever follows.
+        sock, address = super().get_request()
+        with self.owner._lock:
+            self.owner._connections += 1
+            return sock, (address, self.owner._connections)
+
+    def finish_request(self, sock, address_and_number):
+        address, number = address_and_number
+        context = self.owner._context
+        if context is not None:
+            sock.settimeout(_Handler.timeout)
+            try:
+                sock = context.wrap_socket(sock, server_side=True)
+            except (ssl.SSLError, OSError):
+                with self.owner._lock:
+                    self.owner._tls_failures += 1
+                return
+        try:
+            _Handler(sock, address, self, number)
+        finally:
+            if context is not None:
+                sock.close()
 
 
 class ErrorLogServer:
     """The server, listening on 127.0.0.1 (or another loopback address) only.
 
     port 0 picks a free port (see .port). tls=(certfile, keyfile) serves https.
-    keep_bodies=False keeps only sizes and digests (for very large uploads).
-    store_dir, when given, receives each file part as request-<n>.bin.
+    keep_bodies=False keeps only sizes and digests: the body streams through in
+    pieces, whatever its size. count_only=True keeps only each body's size, with
+    no digest and no parts: the fastest sink, for benchmarks.
+    store_dir, when given, receives each file part as request-<n>.bin (needs keep_bodies).
     on_request(record), when given, is called for each request recorded.
     """
 
     def __init__(self, port=DEFAULT_PORT, host="127.0.0.1", reply=None, tls=None, keep_bodies=True,
-                 store_dir=None, on_request=None):
+                 store_dir=None, on_request=None, count_only=False):
         if not ipaddress.ip_address(host).is_loopback:
             raise ValueError("the error-log server listens on loopback only")
         self.host = host
@@ -305,15 +511,15 @@ class ErrorLogServer:
         self.reply = reply or Reply()
         self.tls = tls
         self.keep_bodies = keep_bodies
+        self.count_only = count_only
         self.store_dir = store_dir
         self.on_request = on_request
         self._lock = threading.Condition()
         self._requests = []
         self._connections = 0
         self._tls_failures = 0
-        self._stop = threading.Event()
-        self._listener = None
-        self._thread = None
+        self._stopping = threading.Event()
+        self._httpd = None
         self._context = None
 
     # -- life cycle -------------------------------------------------------
@@ -321,25 +527,18 @@ class ErrorLogServer:
         if self.tls:
             self._context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
             self._context.load_cert_chain(*self.tls)
-        listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-        listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        listener.bind((self.host, self.requested_port))
-        listener.listen(16)
-        listener.settimeout(0.1)
-        self._listener = listener
-        self._stop.clear()
-        self._thread = threading.Thread(target=self._serve, name="errorlog-accept", daemon=True)
-        self._thread.start()
+        self._stopping.clear()
+        self._httpd = _HTTPServer(self)
+        threading.Thread(target=self._httpd.serve_forever, kwargs={"poll_interval": 0.1},
+                         name="errorlog-accept", daemon=True).start()
         return self
 
     def stop(self):
-        self._stop.set()
-        if self._thread:
-            self._thread.join(timeout=5)
-        if self._listener:
-            self._listener.close()
-        self._listener = None
-        self._thread = None
+        self._stopping.set()
+        if self._httpd:
+            self._httpd.shutdown()
+            self._httpd.server_close()
+        self._httpd = None
 
     def __enter__(self):
         return self.start()
@@ -350,7 +549,7 @@ class ErrorLogServer:
     # -- what the tests look at ---------------------------------------------
     @property
     def port(self):
-        return self._listener.getsockname()[1]
+        return self._httpd.server_address[1]
 
     def url(self, path=DEFAULT_PATH, host=None):
         scheme = "https" if self.tls else "http"
@@ -393,143 +592,15 @@ class ErrorLogServer:
             self._connections = 0
             self._tls_failures = 0
 
-    # -- serving -------------------------------------------------------------
-    def _serve(self):
-        while not self._stop.is_set():
-            try:
-                sock, _ = self._listener.accept()
-            except socket.timeout:
-                continue
-            except OSError:
-                break
-            with self._lock:
-                self._connections += 1
-                number = self._connections
-                reply = self.reply
-            threading.Thread(target=self._handle, args=(sock, number, reply),
-                             name="errorlog-conn-%d" % number, daemon=True).start()
-
-    def _handle(self, sock, number, reply):
-        sock.settimeout(60)
-        try:
-            if self._context is not None:
-                try:
-                    sock = self._context.wrap_socket(sock, server_side=True)
-                except (ssl.SSLError, OSError):
-                    with self._lock:
-                        self._tls_failures += 1
-                    return
-            record = self._read_request(sock, number)
-            if record is None:
-                return
-            with self._lock:
-                self._requests.append(record)
-                self._lock.notify_all()
-            if self.store_dir and record.file is not None and record.file.data is not None:
-                with open(os.path.join(self.store_dir, "request-%d.bin" % number), "wb") as f:
-                    f.write(record.file.data)
-            if self.on_request:
-                self.on_request(record)
-            self._answer(sock, reply, record)
-        except OSError:
-            pass
-        finally:
-            try:
-                sock.close()
-            except OSError:
-                pass
-
-    def _read_request(self, sock, number):
-        reader = _Reader(sock)
-        try:
-            head = reader.read_until(b"\r\n\r\n", _MAX_HEAD_BYTES)
-        except (_ConnectionClosed, ValueError, OSError):
-            return None
-        lines = head.split(b"\r\n")
-        method, target, version = (lines[0].decode("latin-1").split(" ", 2) + ["", ""])[:3]
-        headers = []
-        for line in lines[1:]:
-            key, _, value = line.decode("latin-1").partition(":")
-            headers.append((key.strip(), value.strip()))
-        record = RecordedRequest(connection=number, method=method, target=target, version=version,
-                                 headers=headers, body_size=0, body_sha256="", body=None, complete=True, parts=[])
-        if (record.header("Expect") or "").lower() == "100-continue":
-            sock.sendall(b"HTTP/1.1 100 Continue\r\n\r\n")
-        body = bytearray()
-        try:
-            if "chunked" in (record.header("Transfer-Encoding") or "").lower():
-                while True:
-                    size = int(reader.read_until(b"\r\n", 1024).split(b";")[0], 16)
-                    if size == 0:
-                        reader.read_until(b"\r\n", _MAX_HEAD_BYTES)
-                        break
-                    try:
-                        body += reader.read_exact(size)
-                    except _ConnectionClosed as closed:
-                        body += closed.partial
-                        raise
-                    reader.read_until(b"\r\n", 16)
-            elif record.header("Content-Length") is not None:
-                try:
-                    body = reader.read_exact(record.content_length)
-                except _ConnectionClosed as closed:
-                    body = closed.partial
-                    raise
-        except (_ConnectionClosed, OSError, ValueError) as error:
-            record.complete = False
-            record.error = "body incomplete: %s" % (type(error).__name__,)
-        record.body_size = len(body)
-        record.body_sha256 = hashlib.sha256(body).hexdigest()
-        boundary = record.boundary
-        if record.complete and boundary:
-            try:
-                record.parts = parse_multipart(body, boundary, keep_data=self.keep_bodies)
-            except ValueError as error:
-                record.error = "multipart: %s" % error
-        if self.keep_bodies:
-            record.body = bytes(body)
-        return record
-
-    def _answer(self, sock, reply, record):
-        if reply.framing == "close":
-            return
-        if reply.framing == "stall":
-            self._stop.wait(reply.stall_seconds)
-            return
-        body = reply.body
-        if body is None:
-            body = (json.dumps(record.summary(), ensure_ascii=False) + "\n").encode("utf-8")
-        try:
-            reason = http.HTTPStatus(reply.status).phrase
-        except ValueError:
-            reason = "Status"
-        if reply.status in (204, 304) or 100 <= reply.status < 200:
-            body = b""
-        head = ["HTTP/1.1 %d %s" % (reply.status, reason), "Connection: close"]
-        if body or reply.framing in ("length", "short"):
-            head.append("Content-Type: %s" % reply.content_type)
-        if reply.framing == "length":
-            head.append("Content-Length: %d" % len(body))
-        elif reply.framing == "short":
-            head.append("Content-Length: %d" % (len(body) + reply.short_by))
-        elif reply.framing == "chunked":
-            head.append("Transfer-Encoding: chunked")
-        data = ("\r\n".join(head) + "\r\n\r\n").encode("latin-1")
-        if reply.framing == "chunked":
-            half = len(body) // 2
-            for piece in (body[:half], body[half:]):
-                if piece:
-                    data += b"%x\r\n%s\r\n" % (len(piece), piece)
-            data += b"0\r\n\r\n"
-        else:
-            data += body
-        sock.sendall(data)
-        if isinstance(sock, ssl.SSLSocket):
-            return
-        try:
-            sock.shutdown(socket.SHUT_WR)
-        except OSError:
-            pass
+    def _add(self, record):
+        with self._lock:
+            self._requests.append(record)
+            self._lock.notify_all()
+        if self.store_dir and record.file is not None and record.file.data is not None:
+            with open(os.path.join(self.store_dir, "request-%d.bin" % record.connection), "wb") as f:
+                f.write(record.file.data)
+        if self.on_request:
+            self.on_request(record)
 
 
 def main(argv=None):
@@ -546,6 +617,7 @@ def main(argv=None):
     parser.add_argument("--record", help="append each request's JSON summary to this file")
     parser.add_argument("--store-dir", help="save each received file part in this folder")
     parser.add_argument("--no-keep-bodies", action="store_true", help="keep only sizes and digests")
+    parser.add_argument("--count-only", action="store_true", help="keep only each body's size (fastest)")
     args = parser.parse_args(argv)
 
     reply = Reply(status=args.status, body=None if args.body is None else args.body.encode("utf-8"),
@@ -566,7 +638,7 @@ def main(argv=None):
     tls = (args.tls_cert, args.tls_key) if args.tls_cert else None
     keep = not args.no_keep_bodies or bool(args.store_dir)
     server = ErrorLogServer(port=args.port, reply=reply, tls=tls, keep_bodies=keep, store_dir=args.store_dir,
-                            on_request=on_request)
+                            on_request=on_request, count_only=args.count_only)
     server.start()
     print("listening on %s" % server.url(), file=sys.stderr, flush=True)
     try:

@@ -11,11 +11,11 @@ and build the updater with VELMAR_UPDATE_BASE_URL=http://127.0.0.1:18741/update/
 With --sign-key KEY.pem it answers a request for FILE.sig that has no file of
 its own with a fresh signature of FILE (openssl dgst -sha256 -sign), as a
 signed release would have it; a .sig on disk, or a fault for it, wins.
-It listens on 127.0.0.1 only. Tests import it and script odd answers per path,
-for GET and for POST alike (a POST's body is read first, unless told not to):
-status codes, bodies cut short of their Content-Length, no Content-Length, and
-the ways real networks misbehave: no answer at all, a body that stops halfway,
-a body that trickles, redirects.
+It listens on 127.0.0.1 only and answers GET. Tests import it and script odd
+answers per path: status codes, bodies cut short of their Content-Length, no
+Content-Length, and the ways real networks misbehave: no answer at all, a body
+that stops halfway, a body that trickles, redirects. (Crash reports, and every
+other POST, go to tools/errorlog_server.py.)
 """
 import argparse
 import dataclasses
@@ -24,7 +24,6 @@ import os
 import posixpath
 import select
 import shutil
-import socket
 import subprocess
 import threading
 import time
@@ -40,7 +39,6 @@ class Fault:
     trickle:        send the body `trickle_bytes` bytes at a time, one piece every `trickle` seconds
     trickle_head:   send the status line and headers one byte every this many seconds
     redirect:       answer `status` (a 3xx) with this Location
-    read_request:   False leaves a POST's body unread (the client's send then blocks)
     A stall ends early when the client goes away.
     """
 
@@ -54,7 +52,6 @@ class Fault:
     trickle_bytes: int = 1
     trickle_head: float = None
     redirect: str = None
-    read_request: bool = True
 
 
 def sign_file(key, path):
@@ -108,20 +105,6 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return self.answer_fault(fault)
         self.serve_file(path)
 
-    def do_POST(self):
-        path = urllib.parse.urlsplit(self.path).path
-        with self.server.lock:
-            self.server.requests.append(path)
-            fault = self.server.faults.get(path, Fault(200, b"stored\n"))
-        if fault.read_request:
-            remaining = int(self.headers.get("Content-Length", "0"))
-            while remaining > 0:
-                chunk = self.rfile.read(min(remaining, 1024 * 1024))
-                if not chunk:
-                    return
-                remaining -= len(chunk)
-        self.answer_fault(fault)
-
     def serve_file(self, path):
         local = self.local_path(path)
         if local is not None and not os.path.isfile(local) and self.server.sign_key and local.endswith(".sig") \
@@ -137,21 +120,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
         with open(local, "rb") as f:
             shutil.copyfileobj(f, self.wfile, 1024 * 1024)
 
-    def wait_unless_gone(self, seconds, drain=True):
+    def wait_unless_gone(self, seconds):
         """Sleeps, but returns as soon as the client has closed its end. Bytes the
-        client still sends are dropped, unless drain is False (then they stay unread)."""
+        client still sends are dropped."""
         deadline = time.monotonic() + seconds
         while time.monotonic() < deadline:
             readable, _, _ = select.select([self.connection], [], [], min(0.2, max(0, deadline - time.monotonic())))
-            if not readable:
-                continue
             try:
-                if not self.connection.recv(65536, socket.MSG_PEEK):
+                if readable and not self.connection.recv(65536):
                     return
-                if drain:
-                    self.connection.recv(65536)
-                else:
-                    time.sleep(0.2)
             except OSError:
                 return
 
@@ -164,7 +141,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def misbehave(self, fault):
         if fault.stall is not None and fault.stall_after is None:
-            self.wait_unless_gone(fault.stall, drain=fault.read_request)
+            self.wait_unless_gone(fault.stall)
             return
         if fault.trickle_head is not None:
             head = b"HTTP/1.1 %d Status\r\nContent-Length: %d\r\nX-Padding: %s\r\n\r\n" % (

@@ -25,6 +25,20 @@ TEMP_DIR = os.path.join(DRIVE_C, "users", USER_NAME, "Temp")
 REG_KEY = r"HKCU\Software\Orvanta Velmar\Velmar"
 
 
+def build_setting(name, default):
+    """A server address compiled into the build (the environment may override)."""
+    if os.environ.get(name):
+        return os.environ[name]
+    try:
+        with open(os.path.join(BUILD_DIR, "CMakeCache.txt"), encoding="utf-8") as f:
+            for line in f:
+                if line.startswith(name + ":"):
+                    return line.split("=", 1)[1].strip()
+    except OSError:
+        pass
+    return default
+
+
 def tool(name):
     """Path of a test tool built beside the tests."""
     return os.path.join(TESTS_BUILD, name)

@@ -6,7 +6,6 @@ import hashlib
 import os
 import shutil
 import sys
-import tempfile
 import time
 import unittest
 import urllib.parse
@@ -15,7 +14,7 @@ import harness
 from cycle_fixture import CHECKING, UPDATE_PATH, Fault, UpdateCycleFixture, available, complete, read_record
 
 sys.path.insert(0, os.path.join(harness.SOURCE_DIR, "tools"))
-from update_server import UpdateServer  # noqa: E402
+from errorlog_server import ErrorLogServer, Reply  # noqa: E402
 
 TIMEOUT = int(os.environ.get("VELMAR_TRANSFER_TIMEOUT_SECONDS", "3"))
 STALL = int(os.environ.get("VELMAR_STALL_SECONDS", "3"))
@@ -36,6 +35,22 @@ def misbehaviours(path, body):
         "head_one_byte_every_second": (Fault(200, body=body, trickle_head=1.0), "call that did not return"),
         "redirect_loop": (Fault(302, redirect=path), "more than 10 redirects"),
         "redirect_to_file": (Fault(302, redirect="file:///C:/windows/win.ini"), "redirect refused"),
+    }
+
+
+def upload_misbehaviours(path, body):
+    """The same misbehaviours at the error-log server, answering a crash report with
+    `body`, plus one that stops reading it: name -> (reply, what the log says)."""
+    return {
+        "stall_before_headers": (Reply(framing="stall", stall_seconds=120), "timed out"),
+        "stall_mid_body": (Reply(body=body + b"x" * 4096, stall_after=len(body) // 2, stall_seconds=120),
+                           "timed out"),
+        "one_byte_every_2_s": (Reply(body=body + b"x" * 200, trickle=2.0), "stalled"),
+        "head_one_byte_every_second": (Reply(body=body, trickle_head=1.0), "call that did not return"),
+        # A redirect is never followed with the dump.
+        "redirect_loop": (Reply(302, body=b"", location=path), "HTTP status 302"),
+        "redirect_to_file": (Reply(302, body=b"", location="file:///C:/windows/win.ini"), "HTTP status 302"),
+        "server_stops_reading": (Reply(framing="stall", read_body=False, stall_seconds=120), "timed out"),
     }
 
 
@@ -100,8 +115,8 @@ class UploadTransferFaults(unittest.TestCase):
         url = urllib.parse.urlsplit(os.environ.get("VELMAR_ERROR_LOG_URL",
                                                    "http://127.0.0.1:18742/index.php?do=adderrorlog"))
         cls.path = url.path
-        cls.root = tempfile.mkdtemp(prefix="velmar-upload-faults-")
-        cls.server = UpdateServer(cls.root, url.port).start()
+        # Keeps sizes and digests only: seven uploads of 48 MiB.
+        cls.server = ErrorLogServer(port=url.port, keep_bodies=False).start()
         cls.app = harness.Installation("upload-faults")
         cls.dump = os.path.join(cls.app.dir, "crash.dmp")
         # Larger than the socket buffers, so a server that stops reading blocks the sender.
@@ -114,18 +129,13 @@ class UploadTransferFaults(unittest.TestCase):
     def tearDownClass(cls):
         cls.server.stop()
         cls.app.remove()
-        shutil.rmtree(cls.root, ignore_errors=True)
 
     def test_upload(self):
-        cases = misbehaviours(self.path, b'{"stored": true}\n')
-        for name in ("redirect_loop", "redirect_to_file"):
-            cases[name] = (cases[name][0], "HTTP status 302")  # a redirect is never followed with the dump
-        cases["server_stops_reading"] = (Fault(read_request=False, stall=120), "timed out")
-        for name, (fault, reason) in cases.items():
+        cases = upload_misbehaviours(self.path, b'{"stored": true}\n')
+        for name, (reply, reason) in cases.items():
             with self.subTest(name):
-                self.server.faults[self.path] = fault
-                with self.server.lock:
-                    self.server.requests.clear()
+                self.server.set_reply(reply)
+                self.server.reset()
                 shutil.rmtree(self.app.log_folder(), ignore_errors=True)
                 started = time.monotonic()
                 result = self.app.run("--velmarupdate-log /u:%s /v:1.0.0.5" % harness.win_path(self.dump))
@@ -135,7 +145,9 @@ class UploadTransferFaults(unittest.TestCase):
                 self.assertEqual(0, result.code)
                 (_, log), = self.app.run_logs()
                 self.assertIn(reason, log)
-                self.assertEqual(1, len(self.server.requested_paths()))
+                self.assertEqual(1, len(self.server.requests))
+                # The dump arrived whole before the server misbehaved, except where it was left unread.
+                self.assertEqual(name != "server_stops_reading", self.server.requests[0].complete)
                 with open(self.dump, "rb") as f:
                     self.assertEqual(self.digest, hashlib.sha256(f.read()).hexdigest())
 
