@@ -11,7 +11,9 @@ and build the updater with VELMAR_UPDATE_BASE_URL=http://127.0.0.1:18741/update/
 With --sign-key KEY.pem it answers a request for FILE.sig that has no file of
 its own with a fresh signature of FILE (openssl dgst -sha256 -sign), as a
 signed release would have it; a .sig on disk, or a fault for it, wins.
-It listens on 127.0.0.1 only and answers GET. Tests import it and script odd
+Files go out with a strong ETag and Last-Modified, and "Range: bytes=N-" (with an
+If-Range that names the file, or none) gets the rest as a 206; --rate caps the
+speed as a slower line would. It listens on 127.0.0.1 only and answers GET. Tests import it and script odd
 answers per path: status codes, bodies cut short of their Content-Length, no
 Content-Length, and the ways real networks misbehave: no answer at all, a body
 that stops halfway, a body that trickles, redirects. (Crash reports, and every
@@ -19,11 +21,11 @@ other POST, go to tools/errorlog_server.py.)
 """
 import argparse
 import dataclasses
+import email.utils
 import http.server
 import os
 import posixpath
 import select
-import shutil
 import subprocess
 import threading
 import time
@@ -39,6 +41,10 @@ class Fault:
     trickle:        send the body `trickle_bytes` bytes at a time, one piece every `trickle` seconds
     trickle_head:   send the status line and headers one byte every this many seconds
     redirect:       answer `status` (a 3xx) with this Location
+    headers:        more header lines, name -> value (a Retry-After, say)
+    content_length: the Content-Length exactly as written (leading zeros, say) instead of the body's
+    cut_file_at:    serve the real file as usual (ranges too), but close after this many body bytes
+    times:          answer this way this many times, then serve the file again (None: always)
     A stall ends early when the client goes away.
     """
 
@@ -52,6 +58,10 @@ class Fault:
     trickle_bytes: int = 1
     trickle_head: float = None
     redirect: str = None
+    headers: dict = None
+    content_length: str = None
+    cut_file_at: int = None
+    times: int = None
 
 
 def sign_file(key, path):
@@ -63,11 +73,14 @@ def sign_file(key, path):
 class UpdateServer(http.server.ThreadingHTTPServer):
     daemon_threads = True
 
-    def __init__(self, root, port=0, sign_key=None):
+    def __init__(self, root, port=0, sign_key=None, rate=None):
         self.root = os.path.abspath(root)
         self.sign_key = sign_key
+        self.rate = rate  # bytes a second for files, as a line of that speed would carry them; None: no cap
         self.faults = {}
         self.requests = []
+        self.headers_seen = []  # (path, Range, If-Range) of each request
+        self.bytes_served = 0   # body bytes of files sent
         self.lock = threading.Lock()
         super().__init__(("127.0.0.1", port), Handler)
 
@@ -100,25 +113,70 @@ class Handler(http.server.BaseHTTPRequestHandler):
         path = urllib.parse.urlsplit(self.path).path
         with self.server.lock:
             self.server.requests.append(path)
+            self.server.headers_seen.append((path, self.headers.get("Range"), self.headers.get("If-Range")))
             fault = self.server.faults.get(path)
-        if fault is not None:
+            if fault is not None and fault.times is not None:
+                fault.times -= 1
+                if fault.times <= 0:
+                    del self.server.faults[path]
+        if fault is not None and fault.cut_file_at is None:
             return self.answer_fault(fault)
-        self.serve_file(path)
+        try:
+            self.serve_file(path, None if fault is None else fault.cut_file_at)
+        except (BrokenPipeError, ConnectionResetError):
+            pass
 
-    def serve_file(self, path):
+    def serve_file(self, path, cut_at=None):
+        """The file, with a strong ETag and Last-Modified, and the rest of it for "Range: bytes=N-" when
+        If-Range is absent or names this very file."""
         local = self.local_path(path)
         if local is not None and not os.path.isfile(local) and self.server.sign_key and local.endswith(".sig") \
                 and os.path.isfile(local[:-4]):
             return self.answer_fault(Fault(200, sign_file(self.server.sign_key, local[:-4])))
         if local is None or not os.path.isfile(local):
             return self.answer_fault(Fault(404, b"not found\n"))
-        size = os.path.getsize(local)
-        self.send_response(200)
+        stat = os.stat(local)
+        etag = '"%x-%x"' % (stat.st_size, stat.st_mtime_ns)
+        modified = email.utils.formatdate(stat.st_mtime, usegmt=True)
+        start = 0
+        wanted = self.headers.get("Range", "")
+        if wanted.startswith("bytes=") and wanted.endswith("-") and wanted[6:-1].isdigit() \
+                and self.headers.get("If-Range", etag) in (etag, modified):
+            start = int(wanted[6:-1])
+            if start >= stat.st_size:
+                return self.answer_fault(Fault(416, b""))
+        self.send_response(206 if start else 200)
         self.send_header("Content-Type", "application/octet-stream")
-        self.send_header("Content-Length", str(size))
+        self.send_header("Content-Length", str(stat.st_size - start))
+        if start:
+            self.send_header("Content-Range", "bytes %d-%d/%d" % (start, stat.st_size - 1, stat.st_size))
+        self.send_header("ETag", etag)
+        self.send_header("Last-Modified", modified)
+        if cut_at is not None:
+            self.send_header("Connection", "close")
+            self.close_connection = True
         self.end_headers()
         with open(local, "rb") as f:
-            shutil.copyfileobj(f, self.wfile, 1024 * 1024)
+            f.seek(start)
+            self.send_paced(f, stat.st_size - start if cut_at is None else min(cut_at, stat.st_size - start))
+
+    def send_paced(self, f, count):
+        """count bytes of f, no faster than the server's rate."""
+        began = time.monotonic()
+        sent = 0
+        while sent < count:
+            piece = f.read(min(count - sent, 1024 * 1024 if self.server.rate is None else 256 * 1024))
+            if not piece:
+                break
+            self.wfile.write(piece)
+            sent += len(piece)
+            with self.server.lock:
+                self.server.bytes_served += len(piece)
+            if self.server.rate:
+                ahead = sent / self.server.rate - (time.monotonic() - began)
+                if ahead > 0:
+                    time.sleep(ahead)
+        self.wfile.flush()
 
     def wait_unless_gone(self, seconds):
         """Sleeps, but returns as soon as the client has closed its end. Bytes the
@@ -154,13 +212,17 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return
         self.send_response(fault.status)
         self.send_header("Connection", "close")
+        for name, value in (fault.headers or {}).items():
+            self.send_header(name, value)
         if fault.redirect is not None:
             self.send_header("Location", fault.redirect)
             self.send_header("Content-Length", "0")
             self.end_headers()
             return
         self.send_header("Content-Type", "application/octet-stream")
-        if not fault.no_length:
+        if fault.content_length is not None:
+            self.send_header("Content-Length", fault.content_length)
+        elif not fault.no_length:
             self.send_header("Content-Length", str(len(fault.body) + fault.cut_short_by))
         self.end_headers()
         if fault.stall_after is not None:
@@ -190,8 +252,10 @@ def main():
     parser.add_argument("--root", required=True, help="folder to serve")
     parser.add_argument("--port", type=int, default=18741)
     parser.add_argument("--sign-key", help="private key (PEM) that signs FILE.sig answers on the fly")
+    parser.add_argument("--rate", type=float, help="serve files at most this many MiB a second")
     args = parser.parse_args()
-    server = UpdateServer(args.root, args.port, sign_key=args.sign_key)
+    server = UpdateServer(args.root, args.port, sign_key=args.sign_key,
+                          rate=None if args.rate is None else args.rate * 1024 * 1024)
     print("serving %s on http://127.0.0.1:%d/" % (server.root, server.port), flush=True)
     try:
         server.serve_forever()

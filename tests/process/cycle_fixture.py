@@ -59,10 +59,13 @@ class UpdateCycleFixture(unittest.TestCase):
         shutil.rmtree(cls.root, ignore_errors=True)
 
     def setUp(self):
+        self.main = None  # no manifest set: version.ini, if any, is served as the test wrote it
         harness.reg_delete_key()
+        shutil.rmtree(os.path.join(harness.TEMP_DIR, "VelmarUpdate"), ignore_errors=True)
         self.server.faults.clear()
         with self.server.lock:
             self.server.requests.clear()
+            self.server.headers_seen.clear()
         shutil.rmtree(os.path.join(self.root, "update"), ignore_errors=True)
         os.makedirs(os.path.join(self.root, "update"))
         self.app = harness.Installation("update")
@@ -77,9 +80,11 @@ class UpdateCycleFixture(unittest.TestCase):
         self.app.remove()
         self.clean_temp()
 
-    def clean_temp(self):
-        """Removes what update runs left in the temporary folder: manifest copies and
-        package folders. Other tests share the folder, so nothing else is touched."""
+    def clean_temp(self, keep_partial=False):
+        """Removes what update runs left in the temporary folder: manifest copies, package
+        folders and the partial download. Other tests share the folder, so nothing else is touched."""
+        if not keep_partial:
+            shutil.rmtree(os.path.join(harness.TEMP_DIR, "VelmarUpdate"), ignore_errors=True)
         for name in set(os.listdir(harness.TEMP_DIR)) - self.temp_before:
             path = os.path.join(harness.TEMP_DIR, name)
             if re.fullmatch(r"[0-9]+", name):
@@ -134,15 +139,16 @@ class UpdateCycleFixture(unittest.TestCase):
         self.serve("update/%s-%s/velmar.diff" % (installed, new), data)
         return "%s%s-%s/velmar.diff" % (UPDATE_PATH, installed, new)
 
-    def run_cycle(self, tail, installer_exit=0, win_env=None, app=None, due=True):
+    def run_cycle(self, tail, installer_exit=0, win_env=None, app=None, due=True, installer_seconds=0):
         app = app or self.app
-        if os.path.exists(os.path.join(self.root, "update", "version.ini")):
+        if self.main is not None:
             self.publish()
         if due:
             harness.reg_delete_value("LastTimeCheck")
         line = "/w:%d /j:7 %s" % (self.host.hwnd, tail)
         env = {"VELMAR_FAKE_INSTALLER_RECORD": harness.win_path(self.record),
-               "VELMAR_FAKE_INSTALLER_EXIT": str(installer_exit)}
+               "VELMAR_FAKE_INSTALLER_EXIT": str(installer_exit),
+               "VELMAR_FAKE_INSTALLER_SECONDS": str(installer_seconds)}
         result = app.run(line, env=env, win_env=win_env, timeout=120)
         self.assertEqual(0, result.code, "update mode always exits 0")
         return result
@@ -155,15 +161,16 @@ class UpdateCycleFixture(unittest.TestCase):
         self.assert_time_stamp_written(before)
         return result
 
-    def fresh_run(self):
+    def fresh_run(self, keep_partial=False):
         """Forgets what earlier runs of the same test left: messages, downloads, logs, requests."""
         self.host.clear()
-        self.clean_temp()
+        self.clean_temp(keep_partial)
         shutil.rmtree(self.app.log_folder(), ignore_errors=True)
         if os.path.exists(self.record):
             os.unlink(self.record)
         with self.server.lock:
             self.server.requests.clear()
+            self.server.headers_seen.clear()
 
     def texts(self):
         return self.host.texts()

@@ -4,6 +4,7 @@
 //                                 "exe=<own path>", "cmdline=<command line>" and one
 //                                 "arg=<argument>" per CommandLineToArgvW argument
 //   VELMAR_FAKE_INSTALLER_EXIT    exit code (default 0)
+//   VELMAR_FAKE_INSTALLER_SECONDS runs this long before it exits (default 0)
 #include "base/file_io.h"
 #include "base/utf8_text.h"
 
@@ -43,6 +44,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
     if (!recordPath.empty()) {
         WriteWholeFile(recordPath, record);
     }
+    ::Sleep(static_cast<DWORD>(std::wcstol(Environment(L"VELMAR_FAKE_INSTALLER_SECONDS").c_str(), nullptr, 10)) * 1000);
     const std::wstring exitText = Environment(L"VELMAR_FAKE_INSTALLER_EXIT");
     return exitText.empty() ? 0 : static_cast<int>(std::wcstol(exitText.c_str(), nullptr, 10));
 }
