@@ -1,6 +1,7 @@
-"""Tells VelmarUpdate's whole story under Wine, on loopback only: a signed patch
-update, a full-package update, a run within the day that does nothing, a
-tampered package refused, and a crash report,
+"""Tells VelmarUpdate's whole story under Wine, on loopback only: a patch update
+from a site signed with tools/sign-release, a full-package update, a run within
+the day that does nothing, a tampered patch, an older installer and a replayed
+older manifest refused, and a crash report,
 each against the bundled local servers, with the host window's messages as they arrive.
 
 Run it through scripts/demo (which builds first), or, with a build in place:
@@ -118,16 +119,27 @@ def lay_out_update_server(root, base):
         f.write(b"VELMAR-DIFF %s->%s\n" % (OLD.encode(), NEW.encode()) + os.urandom(64 * 1024))
     # The full package must run: the demo installer stands in for it.
     shutil.copy2(FAKE_INSTALLER, os.path.join(root, full_name))
-    # Signed as a release is: every file gets FILE.sig (here with the test key).
-    subprocess.run([SIGN_RELEASE, harness.TEST_SIGNING_KEY, root], check=True, stdout=subprocess.DEVNULL)
+
+
+def sign_site(root, why):
+    """Publishes the site as a release is: tools/sign-release binds the packages into version.ini and
+    signs it (here with a test key); its report is shown."""
+    out = subprocess.run([SIGN_RELEASE, harness.TEST_SIGNING_KEY, root], check=True, stdout=subprocess.PIPE,
+                         text=True).stdout
+    say("sign-release", why)
+    for line in out.splitlines():
+        if line.startswith(("bound", "serial", "expires")):
+            say("", line)
 
 
 def show_update_server(stage):
     heading("1. The local update server")
     base = stage.base
     say("base URL", "%s://%s%s (built into this VelmarUpdate.exe)" % (base.scheme, base.netloc, base.path))
-    say("signatures", "every file has FILE.sig from tools/sign-release; this build carries the")
-    say("", "public half of tests/keys/test-update-key.pem and installs only what it signed")
+    say("signatures", "tools/sign-release bound every package into version.ini (SHA-256, size) and")
+    say("", "signed it; this build trusts the public halves of the two test keys and installs")
+    say("", "only the exact package a fresh manifest binds")
+    sign_site(stage.server_root, "the site as a release publishes it:")
     say("serving", stage.server_root)
     for folder, _, files in sorted(os.walk(stage.server_root)):
         for name in sorted(files):
@@ -285,32 +297,65 @@ def package_files(temp):
             for f in os.listdir(os.path.join(temp, name))}
 
 
-def show_tampered_package(stage):
-    heading("6. A tampered package is refused")
-    patch = os.path.join(stage.server_root, stage.base.path.strip("/"), "%s-%s" % (OLD, NEW), "velmar.diff")
-    with open(patch, "ab") as f:
-        f.write(b"-- whoever answers for the update host added this --")
-    say("on the server", "velmar.diff changed after it was signed; velmar.diff.sig is the release's")
-    harness.reg_delete_key()
+def refused(stage, tail, texts, entry, what):
+    """Runs a due cycle that must refuse: the messages, no installer, nothing left, the log's reason."""
+    harness.reg_delete_value("LastTimeCheck")
     shutil.rmtree(stage.app.log_folder(), ignore_errors=True)
     say("registry", "LastTimeCheck deleted: a check is due")
     files_before = package_files(stage.temp)
-    texts, requests = run_update(stage, "/v:%s --velmarupdate-log" % OLD)
-    expect(texts == ["OnCheckingForUpdate", "OnUpdateAvailable;" + NEW, "OnComplete;3;"],
-           "tampered package messages: %s" % texts)
-    expect(harness.read_installer_record(stage.record) is None, "setup.exe was started on a tampered package")
-    say("installer", "was not started" if harness.read_installer_record(stage.record) is None else "STARTED")
+    run_texts, _ = run_update(stage, tail + " --velmarupdate-log")
+    expect(run_texts == texts, "%s: messages %s" % (what, run_texts))
+    started = harness.read_installer_record(stage.record) is not None
+    say("installer", "STARTED" if started else "was not started")
+    expect(not started, "an installer was started on %s" % what)
     left = package_files(stage.temp) - files_before
-    say("TEMP", "no new package: the rejected file was deleted" if not left else "LEFT: %s" % sorted(left))
-    expect(not left, "the rejected package was left in TEMP")
+    say("TEMP", "no package left in a run folder" if not left else "LEFT: %s" % sorted(left))
+    expect(not left, "%s was left in TEMP" % what)
     for _, text in stage.app.run_logs():
-        rejected = text[text.find(" SignatureRejected:"):] if " SignatureRejected:" in text else ""
-        say("log says", rejected.strip() or "(no SignatureRejected entry)")
-        expect(rejected, "the log does not say why the package was refused")
+        at = text.find(entry)
+        say("log says", text[at:].strip() if at >= 0 else "(no %s entry)" % entry.strip())
+        expect(at >= 0, "the log does not say why %s was refused" % what)
+
+
+def show_tampered_patch(stage):
+    heading("6. A tampered patch is refused by its hash")
+    patch = os.path.join(stage.server_root, stage.base.path.strip("/"), "%s-%s" % (OLD, NEW), "velmar.diff")
+    with open(patch, "r+b") as f:
+        f.seek(100)
+        f.write(b"-- whoever answers for the update host wrote this --")
+    say("on the server", "velmar.diff changed after signing (same size); version.ini binds its SHA-256")
+    refused(stage, "/v:%s" % OLD, ["OnCheckingForUpdate", "OnUpdateAvailable;" + NEW, "OnComplete;3;"],
+            " PackageRejected:", "a tampered patch")
+
+
+def show_older_installer(stage):
+    heading("7. An older installer served at newest is refused")
+    full = os.path.join(stage.server_root, "full", "VelmarSetup-%s.exe" % NEW)
+    with open(full, "ab") as f:
+        f.write(b"\0" * 4096)  # stands in for the older release's installer: another file, another size
+    say("on the server", "the newest URL now serves another installer, signed long ago with the same key")
+    refused(stage, '/v:%s /installpath:"%s"' % (ANCIENT, harness.win_path(stage.install_path)),
+            ["OnCheckingForUpdate", "OnComplete;3;"], " TransferFailed:", "an older installer")
+
+
+def show_replayed_manifest(stage):
+    heading("8. An older manifest replayed after a newer one is refused")
+    update = os.path.join(stage.server_root, stage.base.path.strip("/"))
+    old = {name: open(os.path.join(update, name), "rb").read() for name in ("version.ini", "version.ini.sig")}
+    sign_site(stage.server_root, "the vendor signs again: serial raised")
+    harness.reg_delete_value("LastTimeCheck")
+    texts, _ = run_update(stage, "/v:%s" % NEW)
+    expect(texts == ["OnCheckingForUpdate", "OnComplete;1;"], "the newer manifest: messages %s" % texts)
+    for name, data in old.items():
+        with open(os.path.join(update, name), "wb") as f:
+            f.write(data)
+    say("on the server", "the older version.ini with its own valid signature, served again")
+    refused(stage, "/v:%s" % OLD, ["OnCheckingForUpdate", "OnComplete;3;"], " ManifestRejected:",
+            "a replayed manifest")
 
 
 def show_crash_report():
-    heading("7. Crash report: a dump posted to the local error-log server")
+    heading("9. Crash report: a dump posted to the local error-log server")
     url = urllib.parse.urlsplit(harness.build_setting("VELMAR_ERROR_LOG_URL",
                                               "http://127.0.0.1:18742/index.php?do=adderrorlog"))
     app = installation("demo-crash")
@@ -377,7 +422,9 @@ def update_story(base_url):
         show_patch_update(stage)
         show_full_update(stage)
         show_not_due(stage)
-        show_tampered_package(stage)
+        show_tampered_patch(stage)
+        show_older_installer(stage)
+        show_replayed_manifest(stage)
 
 
 def main():

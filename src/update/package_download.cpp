@@ -111,7 +111,9 @@ public:
             return TransferEnd::LocalWriteFailed;
         }
         written_ += size;
-        hash_->Update(data, size);
+        if (binding_) {
+            hash_->Update(data, size);
+        }
         return TransferEnd::Complete;
     }
 
