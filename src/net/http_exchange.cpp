@@ -187,17 +187,13 @@ TransferOutcome GetOnThisThread(TransferState& state, ResponseSink& sink, const 
         if (!SplitUrl(state.outcome.where, kUrlChars, false, target)) {
             return state.Finish(TransferEnd::BadUrl);
         }
-        const InternetHandleOwner connection = OpenConnection(session.Get(), target);
-        InternetHandleOwner request;
-        if (connection) {
-            request = OpenRequest(connection.Get(), target, L"GET", flags);
-        }
-        if (!request) {
+        OpenedRequest opened = OpenRequest(session.Get(), target, L"GET", flags);
+        if (!opened.request) {
             return state.Finish(TransferEnd::WindowsError, ::GetLastError());
         }
         state.timeoutMs = state.guard.RemainingMs(NowMs(), state.limits.timeoutMs);
-        SetTimeouts(request.Get(), state.timeoutMs, true);
-        if (!state.context.HoldRequest(std::move(request))) {
+        SetTimeouts(opened.request.Get(), state.timeoutMs, true);
+        if (!state.context.HoldRequest(std::move(opened.request))) {
             return state.Finish(TransferEnd::Stalled);
         }
         const std::uint64_t sentAt = NowMs();
@@ -253,19 +249,15 @@ TransferOutcome PostOnThisThread(TransferState& state, const HttpPostRequest& po
     if (!session) {
         return state.Finish(TransferEnd::WindowsError, ::GetLastError());
     }
-    const InternetHandleOwner connection = OpenConnection(session.Get(), target);
-    InternetHandleOwner request;
-    if (connection) {
-        request = OpenRequest(connection.Get(), target, L"POST", INTERNET_FLAG_NO_AUTO_REDIRECT);
-    }
-    if (!request) {
+    OpenedRequest opened = OpenRequest(session.Get(), target, L"POST", INTERNET_FLAG_NO_AUTO_REDIRECT);
+    if (!opened.request) {
         return state.Finish(TransferEnd::WindowsError, ::GetLastError());
     }
     state.timeoutMs = state.limits.timeoutMs;
-    ::HttpAddRequestHeadersW(request.Get(), post.contentTypeHeader.c_str(), static_cast<DWORD>(-1),
+    ::HttpAddRequestHeadersW(opened.request.Get(), post.contentTypeHeader.c_str(), static_cast<DWORD>(-1),
                              HTTP_ADDREQ_FLAG_ADD);
-    SetTimeouts(request.Get(), state.timeoutMs, true);
-    if (!state.context.HoldRequest(std::move(request))) {
+    SetTimeouts(opened.request.Get(), state.timeoutMs, true);
+    if (!state.context.HoldRequest(std::move(opened.request))) {
         return state.Finish(TransferEnd::Stalled);
     }
 

@@ -56,17 +56,17 @@ InternetHandleOwner OpenSession(const TransferLimits& limits)
     return session;
 }
 
-InternetHandleOwner OpenConnection(HINTERNET session, const HttpTarget& target)
+OpenedRequest OpenRequest(HINTERNET session, const HttpTarget& target, const wchar_t* verb, DWORD flags)
 {
-    return InternetHandleOwner(
+    OpenedRequest opened;
+    opened.connection.Reset(
         ::InternetConnectW(session, target.host.c_str(), target.port, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
-}
-
-InternetHandleOwner OpenRequest(HINTERNET connection, const HttpTarget& target, const wchar_t* verb, DWORD flags)
-{
-    // No INTERNET_FLAG_IGNORE_CERT_* flag, ever.
-    return InternetHandleOwner(::HttpOpenRequestW(connection, verb, target.path.c_str(), nullptr, nullptr, nullptr,
-                                                  flags | (target.secure ? INTERNET_FLAG_SECURE : 0), 0));
+    if (opened.connection) {
+        // No INTERNET_FLAG_IGNORE_CERT_* flag, ever.
+        opened.request.Reset(::HttpOpenRequestW(opened.connection.Get(), verb, target.path.c_str(), nullptr, nullptr,
+                                                nullptr, flags | (target.secure ? INTERNET_FLAG_SECURE : 0), 0));
+    }
+    return opened;
 }
 
 void SetTimeouts(HINTERNET handle, DWORD timeoutMs, bool warn)

@@ -31,9 +31,13 @@ bool SplitUrl(const std::wstring& url, DWORD pathChars, bool exactScheme, HttpTa
 
 // A session with this build's time-outs, the system's proxy settings and our agent.
 InternetHandleOwner OpenSession(const TransferLimits& limits);
-InternetHandleOwner OpenConnection(HINTERNET session, const HttpTarget& target);
+// A request and the connection it goes out on; the request is invalid when either could not be made.
+struct OpenedRequest {
+    InternetHandleOwner connection;
+    InternetHandleOwner request;
+};
 // Certificate errors are never ignored; https adds INTERNET_FLAG_SECURE.
-InternetHandleOwner OpenRequest(HINTERNET connection, const HttpTarget& target, const wchar_t* verb, DWORD flags);
+OpenedRequest OpenRequest(HINTERNET session, const HttpTarget& target, const wchar_t* verb, DWORD flags);
 
 // Connect, send and receive time-outs; warn: a failure goes to standard error.
 void SetTimeouts(HINTERNET handle, DWORD timeoutMs, bool warn);

@@ -189,15 +189,6 @@ private:
     HandleOwner file_;
 };
 
-// The run folder is left as the run found it: empty, then gone.
-bool Discard(const std::wstring& folder)
-{
-    ::RemoveDirectoryW(folder.c_str());
-    return false;
-}
-
-}  // namespace
-
 std::wstring CreatePackageFolder()
 {
     wchar_t temp[MAX_PATH] = {};
@@ -221,6 +212,15 @@ std::wstring CreatePackageFolder()
     }
     return std::wstring();
 }
+
+// The run folder is left as the run found it: empty, then gone.
+bool Discard(const std::wstring& folder)
+{
+    ::RemoveDirectoryW(folder.c_str());
+    return false;
+}
+
+}  // namespace
 
 bool DownloadPackage(const std::wstring& url, const std::optional<PackageBinding>& binding, std::wstring& path)
 {
