@@ -105,7 +105,10 @@ class ResilientDownloads(DownloadFixture):
     def test_a_full_disk_gets_its_space_back(self):
         self.serve_patch(data=os.urandom(4 << 20))
         temp = tempfile.mkdtemp(prefix="velmar-full-disk-")
-        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=2m", "tmpfs", temp], check=True)
+        mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=2m", "tmpfs", temp], capture_output=True, text=True)
+        if mounted.returncode != 0:
+            os.rmdir(temp)
+            self.skipTest("no small tmpfs here: %s" % mounted.stderr.strip())
         try:
             _, log = self.run_logged(FAILED, win_env={"TEMP": harness.win_path(temp), "TMP": harness.win_path(temp)})
             self.assertIn("could not store what arrived", log)
