@@ -16,22 +16,9 @@ constexpr std::size_t kMaxVersionChars = 258;
 // Longer than any well-formed serial (19 digits), size or time (20 characters), so too long means malformed.
 constexpr std::size_t kMaxNumberChars = 24;
 
-const wchar_t* Describe(ManifestVerdict verdict)
-{
-    switch (verdict) {
-    case ManifestVerdict::Accepted:
-        return L"accepted";
-    case ManifestVerdict::BadSerial:
-        return L"serial missing or malformed";
-    case ManifestVerdict::BadExpiry:
-        return L"expires missing or malformed";
-    case ManifestVerdict::Expired:
-        return L"expired";
-    case ManifestVerdict::SerialLower:
-        break;
-    }
-    return L"serial lower than one accepted before";
-}
+// The log's words for each verdict, in the order of ManifestVerdict.
+const wchar_t* const kVerdictTexts[] = {L"accepted", L"serial missing or malformed", L"expires missing or malformed",
+                                        L"expired", L"serial lower than one accepted before"};
 
 }  // namespace
 
@@ -81,8 +68,8 @@ bool AcceptSignedManifest(const std::wstring& path)
     const std::optional<std::uint64_t> accepted = ReadManifestSerial();
     const ManifestVerdict verdict = JudgeManifest(serial, expires, CurrentUnixTime(), accepted);
     if (verdict != ManifestVerdict::Accepted) {
-        auto& entry = g_updateLog.Stream() << L" ManifestRejected:" << Describe(verdict) << L" (serial " << serial
-                                           << L", expires " << expires;
+        auto& entry = g_updateLog.Stream() << L" ManifestRejected:" << kVerdictTexts[static_cast<int>(verdict)]
+                                           << L" (serial " << serial << L", expires " << expires;
         if (accepted) {
             entry << L", accepted before " << *accepted;
         }
