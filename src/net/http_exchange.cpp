@@ -122,7 +122,7 @@ TransferEnd ReceiveBody(TransferState& state, ResponseSink& sink, DWORD& error)
                : TransferEnd::ShortBody;
 }
 
-// After a request went out: the status, then the body of a 200 answer.
+// After a request went out: the status, then the body of a 200 (or 206) answer.
 TransferOutcome FinishExchange(TransferState& state, ResponseSink& sink, std::uint64_t sentAt)
 {
     bool known = false;
