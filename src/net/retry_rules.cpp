@@ -9,9 +9,6 @@
 
 namespace {
 
-constexpr DWORD kWsaConnectionReset = 10054;
-constexpr DWORD kWsaTimedOut = 10060;
-
 int TwoDigits(const wchar_t* text)
 {
     if (text[0] < L'0' || text[0] > L'9' || text[1] < L'0' || text[1] > L'9') {

@@ -8,6 +8,10 @@
 #include <deque>
 #include <string>
 
+// WinSock codes that Wine's WinINet passes on for a reset connection and a time-out.
+constexpr DWORD kWsaConnectionReset = 10054;
+constexpr DWORD kWsaTimedOut = 10060;
+
 struct TransferLimits {
     DWORD timeoutMs = 0;            // connect, send and receive, per call; 0: the client's own
     DWORD stallWindowMs = 0;        // fewer than stallMinBytes in any window this long ends it; 0: off

@@ -7,12 +7,6 @@
 
 const wchar_t kUserAgent[] = L"VelmarCrashReport/1.0 (Windows)";
 
-namespace {
-
-constexpr DWORD kWsaTimedOut = 10060;
-
-}  // namespace
-
 bool SplitUrl(const std::wstring& url, DWORD pathChars, bool exactScheme, HttpTarget& target)
 {
     wchar_t scheme[16] = {};

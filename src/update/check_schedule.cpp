@@ -85,8 +85,8 @@ std::optional<std::uint64_t> ReadManifestSerial()
     return stored;
 }
 
-bool SaveManifestSerial(std::uint64_t serial)
+void SaveManifestSerial(std::uint64_t serial)
 {
-    return ::SHSetValueW(HKEY_CURRENT_USER, kScheduleKey, kManifestSerialValue, REG_QWORD, &serial, sizeof serial) ==
-           ERROR_SUCCESS;
+    // A failed write leaves the older serial; the next manifest is judged by that.
+    ::SHSetValueW(HKEY_CURRENT_USER, kScheduleKey, kManifestSerialValue, REG_QWORD, &serial, sizeof serial);
 }

@@ -136,13 +136,12 @@ public:
         if (!binding_) {
             return nullptr;
         }
-        Sha256Digest digest{};
-        unsigned char raw[32] = {};
-        if (!hash_->Finish(raw)) {
+        unsigned char digest[32] = {};
+        if (!hash_->Finish(digest)) {
             return L"could not hash it";
         }
-        std::copy(raw, raw + 32, digest.begin());
-        return digest == binding_->sha256 ? nullptr : L"its SHA-256 differs from the manifest's";
+        return std::equal(digest, digest + 32, binding_->sha256.begin()) ? nullptr
+                                                                         : L"its SHA-256 differs from the manifest's";
     }
 
 private:
@@ -214,7 +213,7 @@ std::wstring CreatePackageFolder()
 }
 
 // The run folder is left as the run found it: empty, then gone.
-bool Discard(const std::wstring& folder)
+bool RemoveRunFolder(const std::wstring& folder)
 {
     ::RemoveDirectoryW(folder.c_str());
     return false;
@@ -236,7 +235,7 @@ bool DownloadPackage(const std::wstring& url, const std::optional<PackageBinding
     path = JoinPackagePath(folder, fileName, MAX_PATH);
     const PartialDownload partial;
     if (path.empty() || !partial.Usable()) {
-        return Discard(folder);
+        return RemoveRunFolder(folder);
     }
     g_updateLog.Stream() << L"szDownUrl:" << url << path;
 
@@ -263,16 +262,16 @@ bool DownloadPackage(const std::wstring& url, const std::optional<PackageBinding
         } else {
             partial.Discard();  // never resumable: the space comes back now
         }
-        return Discard(folder);
+        return RemoveRunFolder(folder);
     }
     if (const wchar_t* why = sink->Mismatch()) {
         g_updateLog.Stream() << L" PackageRejected:" << url << L" " << why;
         partial.Discard();
-        return Discard(folder);
+        return RemoveRunFolder(folder);
     }
     if (!partial.Finish(path)) {
         partial.Discard();
-        return Discard(folder);
+        return RemoveRunFolder(folder);
     }
     return true;
 }
