@@ -1,7 +1,7 @@
 // Benchmark yardstick: how fast this machine's CNG hashes, which bounds how
 // fast a signed package can be checked. Hashes N MiB (default 512) in 1 MiB
 // pieces with the updater's own Sha256 and prints "<MiB> <seconds>".
-#include "update/signature_check.h"
+#include "base/sha256.h"
 
 #include <windows.h>
 

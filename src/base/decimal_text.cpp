@@ -34,3 +34,18 @@ std::optional<std::uint64_t> ParsePlainDecimal(const std::wstring& text, std::ui
     }
     return value;
 }
+
+int ParseFixedDigits(const std::wstring& text, std::size_t at, std::size_t count)
+{
+    if (at > text.size() || count > text.size() - at || count > 9) {
+        return -1;
+    }
+    int value = 0;
+    for (std::size_t i = at; i < at + count; ++i) {
+        if (text[i] < L'0' || text[i] > L'9') {
+            return -1;
+        }
+        value = value * 10 + (text[i] - L'0');
+    }
+    return value;
+}

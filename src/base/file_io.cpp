@@ -30,3 +30,16 @@ bool WriteWholeFile(const std::wstring& path, const std::string& bytes)
                                    FILE_ATTRIBUTE_NORMAL, nullptr));
     return file.Valid() && WriteAllBytes(file.Get(), bytes.data(), bytes.size());
 }
+
+std::wstring TempFolder()
+{
+    wchar_t temp[MAX_PATH] = {};
+    const DWORD length = ::GetTempPathW(MAX_PATH, temp);
+    return length == 0 || length >= MAX_PATH ? std::wstring() : std::wstring(temp, length);
+}
+
+bool IsExistingFolder(const std::wstring& path)
+{
+    const DWORD attributes = path.empty() ? INVALID_FILE_ATTRIBUTES : ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}

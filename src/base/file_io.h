@@ -12,3 +12,10 @@ bool WriteAllBytes(HANDLE file, const void* data, std::size_t size);
 
 // Creates or truncates the file and writes the bytes into it.
 bool WriteWholeFile(const std::wstring& path, const std::string& bytes);
+
+// The user's temporary folder with its trailing backslash; empty when it cannot
+// be told or would not fit MAX_PATH.
+std::wstring TempFolder();
+
+// True when the path names an existing folder.
+bool IsExistingFolder(const std::wstring& path);

@@ -1,31 +1,36 @@
 #include "base/utc_time.h"
 
+#include <windows.h>
+
 namespace {
 
-bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
-
-// Days from 1970-01-01 to the given date (years from 0 on).
-std::int64_t DaysSinceEpoch(int year, int month, int day)
-{
-    const int y = month <= 2 ? year - 1 : year;
-    const int era = y / 400;
-    const int yearOfEra = y - era * 400;
-    const int dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    const int dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-    return static_cast<std::int64_t>(era) * 146097 + dayOfEra - 719468;
-}
+// 100-ns intervals from 1601-01-01 to 1970-01-01.
+constexpr std::int64_t kUnixEpochAsFileTime = 116444736000000000LL;
 
 }  // namespace
 
 std::optional<std::int64_t> UnixSeconds(int year, int month, int day, int hour, int minute, int second)
 {
-    static const int kMonthDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (year < 1970 || year > 9999 || month < 1 || month > 12 || day < 1 || hour < 0 || hour > 23 || minute < 0 ||
-        minute > 59 || second < 0 || second > 59) {
+    if (year < 1970 || year > 9999) {
         return std::nullopt;
     }
-    if (day > kMonthDays[month - 1] + (month == 2 && IsLeapYear(year) ? 1 : 0)) {
+    SYSTEMTIME given = {};
+    given.wYear = static_cast<WORD>(year);
+    given.wMonth = static_cast<WORD>(month);
+    given.wDay = static_cast<WORD>(day);
+    given.wHour = static_cast<WORD>(hour);
+    given.wMinute = static_cast<WORD>(minute);
+    given.wSecond = static_cast<WORD>(second);
+    FILETIME file = {};
+    SYSTEMTIME back = {};
+    // The way back must give the same fields: some versions of the conversion
+    // take a 29 February of a common year and move it on.
+    if (month < 1 || day < 1 || hour < 0 || minute < 0 || second < 0 || !::SystemTimeToFileTime(&given, &file) ||
+        !::FileTimeToSystemTime(&file, &back) || back.wYear != given.wYear || back.wMonth != given.wMonth ||
+        back.wDay != given.wDay || back.wHour != given.wHour || back.wMinute != given.wMinute ||
+        back.wSecond != given.wSecond) {
         return std::nullopt;
     }
-    return DaysSinceEpoch(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
+    const std::int64_t ticks = (static_cast<std::int64_t>(file.dwHighDateTime) << 32) | file.dwLowDateTime;
+    return (ticks - kUnixEpochAsFileTime) / 10000000;
 }

@@ -1,4 +1,4 @@
-// UTC calendar times as Unix seconds, with no time zone and no platform call.
+// UTC calendar times as Unix seconds, with no time zone.
 #pragma once
 
 #include <cstdint>

@@ -5,10 +5,11 @@
 
 #include <memory>
 
-bool DownloadUrlToString(const wchar_t* url, const TransferLimits& limits, std::string& body)
+bool DownloadUrlToString(const wchar_t* url, const TransferLimits& limits, std::uint64_t deadlineTick,
+                         std::string& body)
 {
     std::shared_ptr<StringSink> sink;
-    const TransferOutcome outcome = RunWithRetries(limits, 0, [&](const TransferLimits& bounded) {
+    const TransferOutcome outcome = RunWithRetries(limits, deadlineTick, [&](const TransferLimits& bounded) {
         sink = std::make_shared<StringSink>();  // each try starts from nothing
         return HttpGet(url, bounded, sink);
     });

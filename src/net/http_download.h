@@ -4,7 +4,10 @@
 
 #include "net/transfer_rules.h"
 
+#include <cstdint>
 #include <string>
 
 // The body of an http(s) URL answered with 200; limits.maxBytes should bound it.
-bool DownloadUrlToString(const wchar_t* url, const TransferLimits& limits, std::string& body);
+// deadlineTick (GetTickCount64; 0: none) bounds the tries and the waits between them.
+bool DownloadUrlToString(const wchar_t* url, const TransferLimits& limits, std::uint64_t deadlineTick,
+                         std::string& body);

@@ -10,23 +10,24 @@
 
 namespace {
 
-// Reads the body to its end. A synchronous read waits until all it asked for
-// has come, and the guard and the watcher see progress only between reads: so
-// each read asks for what has arrived, or for more only as far as the line
-// keeps up (see PieceSizer).
+// A call on the request, or a step between calls, found the transfer given up.
+TransferEnd GivenUp() { return TransferEnd::Stalled; }
+
+// Reads the body to its end, or until the sink has all it wants. A synchronous
+// read waits until all it asked for has come, and the guard and the watcher see
+// progress only between reads: so each read asks for what has arrived, or for
+// more only as far as the line keeps up (see PieceSizer).
 TransferEnd ReadBody(TransferState& state, ResponseSink& sink, std::uint64_t& received, DWORD& error)
 {
     std::vector<char> buffer;
     PieceSizer sizer(NowMs());
     for (;;) {
         DWORD available = 0;
-        BOOL asked = FALSE;
         const std::uint64_t started = NowMs();
-        if (!state.context.OnRequest([&](HINTERNET request) {
-                asked = ::InternetQueryDataAvailable(request, &available, 0, 0);
-                error = asked ? 0 : ::GetLastError();
-            })) {
-            return TransferEnd::Stalled;  // given up by the caller, which no longer listens
+        const BOOL asked = ::InternetQueryDataAvailable(state.Request(), &available, 0, 0);
+        error = asked ? 0 : ::GetLastError();
+        if (state.context.Abandoned()) {
+            return GivenUp();  // the caller no longer listens
         }
         if (!asked) {
             return ClassifyError(error, NowMs() - started, state.timeoutMs);
@@ -39,12 +40,10 @@ TransferEnd ReadBody(TransferState& state, ResponseSink& sink, std::uint64_t& re
             buffer.resize(want);
         }
         DWORD got = 0;
-        BOOL read = FALSE;
-        if (!state.context.OnRequest([&](HINTERNET request) {
-                read = ::InternetReadFile(request, buffer.data(), want, &got);
-                error = read ? 0 : ::GetLastError();
-            })) {
-            return TransferEnd::Stalled;
+        const BOOL read = ::InternetReadFile(state.Request(), buffer.data(), want, &got);
+        error = read ? 0 : ::GetLastError();
+        if (state.context.Abandoned()) {
+            return GivenUp();
         }
         if (!read) {
             return ClassifyError(error, NowMs() - started, state.timeoutMs);
@@ -58,16 +57,14 @@ TransferEnd ReadBody(TransferState& state, ResponseSink& sink, std::uint64_t& re
         if (end != TransferEnd::Complete) {
             return end;
         }
-        TransferEnd written = TransferEnd::Complete;
-        const auto write = [&] {
-            written = sink.Write(buffer.data(), got);
-            error = written == TransferEnd::Complete ? 0 : ::GetLastError();  // before the lock is let go
-        };
-        if (!state.context.UnlessAbandoned(write)) {
-            return TransferEnd::Stalled;
-        }
+        const TransferEnd written = sink.Write(buffer.data(), got);
         if (written != TransferEnd::Complete) {
+            error = ::GetLastError();
             return written;
+        }
+        if (!sink.WantsMore()) {
+            state.leaveOpen = true;  // the rest stays unread
+            return TransferEnd::Complete;
         }
     }
 }
@@ -76,14 +73,11 @@ TransferEnd ReadBody(TransferState& state, ResponseSink& sink, std::uint64_t& re
 bool ReadHead(TransferState& state, ResponseHead& head)
 {
     head.status = state.outcome.status;
-    std::optional<std::wstring> length;
-    state.context.OnRequest([&](HINTERNET request) {
-        // However many digits it has: leading zeros make no other number.
-        length = QueryHeader(request, HTTP_QUERY_CONTENT_LENGTH);
-        head.contentRange = QueryHeader(request, HTTP_QUERY_CONTENT_RANGE).value_or(L"");
-        head.etag = QueryHeader(request, HTTP_QUERY_ETAG).value_or(L"");
-        head.lastModified = QueryHeader(request, HTTP_QUERY_LAST_MODIFIED).value_or(L"");
-    });
+    // However many digits it has: leading zeros make no other number.
+    const std::optional<std::wstring> length = QueryHeader(state.Request(), HTTP_QUERY_CONTENT_LENGTH);
+    head.contentRange = QueryHeader(state.Request(), HTTP_QUERY_CONTENT_RANGE).value_or(L"");
+    head.etag = QueryHeader(state.Request(), HTTP_QUERY_ETAG).value_or(L"");
+    head.lastModified = QueryHeader(state.Request(), HTTP_QUERY_LAST_MODIFIED).value_or(L"");
     if (length) {
         head.contentLength = ParsePlainDecimal(*length);
         return head.contentLength.has_value();
@@ -101,36 +95,30 @@ TransferEnd ReceiveBody(TransferState& state, ResponseSink& sink, DWORD& error)
     if (head.contentLength && state.limits.maxBytes != 0 && *head.contentLength > state.limits.maxBytes) {
         return TransferEnd::TooLarge;
     }
-    TransferEnd begun = TransferEnd::Complete;
-    const auto begin = [&] {
-        begun = sink.Begin(head);
-        error = begun == TransferEnd::Complete ? 0 : ::GetLastError();
-    };
-    if (!state.context.UnlessAbandoned(begin)) {
-        return TransferEnd::Stalled;
+    if (state.context.Abandoned()) {
+        return GivenUp();
     }
+    const TransferEnd begun = sink.Begin(head);
     if (begun != TransferEnd::Complete) {
+        error = ::GetLastError();
         return begun;
     }
     std::uint64_t received = 0;
     const TransferEnd end = ReadBody(state, sink, received, error);
-    if (end != TransferEnd::Complete) {
+    if (end != TransferEnd::Complete || state.leaveOpen) {
         return end;
     }
-    return IsCompleteBody(head.contentLength.has_value(), head.contentLength.value_or(0), received)
-               ? TransferEnd::Complete
-               : TransferEnd::ShortBody;
+    if (!IsCompleteBody(head.contentLength.has_value(), head.contentLength.value_or(0), received)) {
+        return TransferEnd::ShortBody;
+    }
+    return sink.End();
 }
 
 // After a request went out: the status, then the body of a 200 (or 206) answer.
 TransferOutcome FinishExchange(TransferState& state, ResponseSink& sink, std::uint64_t sentAt)
 {
-    bool known = false;
-    DWORD error = 0;
-    state.context.OnRequest([&](HINTERNET request) {
-        known = QueryStatus(request, state.outcome.status);
-        error = known ? 0 : ::GetLastError();
-    });
+    const bool known = QueryStatus(state.Request(), state.outcome.status);
+    const DWORD error = known ? 0 : ::GetLastError();
     if (!known) {
         return state.Finish(TransferEnd::WindowsError, error);
     }
@@ -139,27 +127,23 @@ TransferOutcome FinishExchange(TransferState& state, ResponseSink& sink, std::ui
     }
     if (state.outcome.status != 200 && state.outcome.status != 206) {
         if (state.outcome.status == 429 || state.outcome.status == 503) {
-            state.context.OnRequest([&](HINTERNET request) {
-                state.outcome.retryAfter = QueryHeader(request, HTTP_QUERY_RETRY_AFTER).value_or(L"");
-            });
+            state.outcome.retryAfter = QueryHeader(state.Request(), HTTP_QUERY_RETRY_AFTER).value_or(L"");
         }
         return state.Finish(TransferEnd::HttpStatus);
     }
-    const TransferEnd end = ReceiveBody(state, sink, error);
-    return state.Finish(end, error);
+    DWORD bodyError = 0;
+    const TransferEnd end = ReceiveBody(state, sink, bodyError);
+    return state.Finish(end, bodyError);
 }
 
-// Sends the request held by the context; false when it failed or was given up.
+// Sends the request under way; false when it failed or was given up.
 bool Send(TransferState& state, const std::function<BOOL(HINTERNET)>& send, TransferOutcome& failed)
 {
-    BOOL sent = FALSE;
-    DWORD error = 0;
     const std::uint64_t started = NowMs();
-    if (!state.context.OnRequest([&](HINTERNET request) {
-            sent = send(request);
-            error = sent ? 0 : ::GetLastError();
-        })) {
-        failed = state.Finish(TransferEnd::Stalled);
+    const BOOL sent = send(state.Request());
+    const DWORD error = sent ? 0 : ::GetLastError();
+    if (state.context.Abandoned()) {
+        failed = state.Finish(GivenUp());
         return false;
     }
     if (!sent) {
@@ -174,8 +158,8 @@ TransferOutcome GetOnThisThread(TransferState& state, ResponseSink& sink, const 
     if (!HasHttpScheme(state.outcome.where)) {
         return state.Finish(TransferEnd::BadUrl);
     }
-    InternetHandleOwner session = OpenSession(state.limits);
-    if (!session) {
+    state.session = OpenSession(state.limits);
+    if (!state.session) {
         return state.Finish(TransferEnd::WindowsError, ::GetLastError());
     }
     // Always ask the server, and keep everything out of the cache: an old
@@ -187,15 +171,12 @@ TransferOutcome GetOnThisThread(TransferState& state, ResponseSink& sink, const 
         if (!SplitUrl(state.outcome.where, kUrlChars, false, target)) {
             return state.Finish(TransferEnd::BadUrl);
         }
-        OpenedRequest opened = OpenRequest(session.Get(), target, L"GET", flags);
-        if (!opened.request) {
+        state.hops.push_back(OpenRequest(state.session.Get(), target, L"GET", flags));
+        if (!state.hops.back().request) {
             return state.Finish(TransferEnd::WindowsError, ::GetLastError());
         }
         state.timeoutMs = state.guard.RemainingMs(NowMs(), state.limits.timeoutMs);
-        SetTimeouts(opened.request.Get(), state.timeoutMs, true);
-        if (!state.context.HoldRequest(std::move(opened.request))) {
-            return state.Finish(TransferEnd::Stalled);
-        }
+        SetTimeouts(state.Request(), state.timeoutMs, true);
         const std::uint64_t sentAt = NowMs();
         TransferOutcome failed;
         const auto send = [&headers](HINTERNET r) {
@@ -206,18 +187,13 @@ TransferOutcome GetOnThisThread(TransferState& state, ResponseSink& sink, const 
             return failed;
         }
         DWORD status = 0;
-        bool redirected = false;
         std::wstring next;
-        bool located = false;
-        state.context.OnRequest([&](HINTERNET r) {
-            redirected = QueryStatus(r, status) && IsRedirectStatus(status);
-            located = redirected && RedirectTarget(r, state.outcome.where, next);
-        });
+        const bool redirected = QueryStatus(state.Request(), status) && IsRedirectStatus(status);
         if (!redirected) {
             return FinishExchange(state, sink, sentAt);
         }
         state.outcome.status = status;
-        if (!located) {
+        if (!RedirectTarget(state.Request(), state.outcome.where, next)) {
             return state.Finish(TransferEnd::HttpStatus);  // no Location: just another answer
         }
         if (!IsAllowedRedirect(state.outcome.where, next)) {
@@ -231,7 +207,7 @@ TransferOutcome GetOnThisThread(TransferState& state, ResponseSink& sink, const 
         if (end != TransferEnd::Complete) {
             return state.Finish(end);
         }
-        state.context.CloseRequest();
+        state.leaveOpen = true;  // the redirect's own body is not read
         state.outcome.where = next;
     }
 }
@@ -245,21 +221,18 @@ TransferOutcome PostOnThisThread(TransferState& state, const HttpPostRequest& po
     if (post.bodyLength > 0xFFFFFFFFull) {
         return state.Finish(TransferEnd::TooLarge);  // the announced length is 32 bits
     }
-    InternetHandleOwner session = OpenSession(state.limits);
-    if (!session) {
+    state.session = OpenSession(state.limits);
+    if (!state.session) {
         return state.Finish(TransferEnd::WindowsError, ::GetLastError());
     }
-    OpenedRequest opened = OpenRequest(session.Get(), target, L"POST", INTERNET_FLAG_NO_AUTO_REDIRECT);
-    if (!opened.request) {
+    state.hops.push_back(OpenRequest(state.session.Get(), target, L"POST", INTERNET_FLAG_NO_AUTO_REDIRECT));
+    if (!state.hops.back().request) {
         return state.Finish(TransferEnd::WindowsError, ::GetLastError());
     }
     state.timeoutMs = state.limits.timeoutMs;
-    ::HttpAddRequestHeadersW(opened.request.Get(), post.contentTypeHeader.c_str(), static_cast<DWORD>(-1),
+    ::HttpAddRequestHeadersW(state.Request(), post.contentTypeHeader.c_str(), static_cast<DWORD>(-1),
                              HTTP_ADDREQ_FLAG_ADD);
-    SetTimeouts(opened.request.Get(), state.timeoutMs, true);
-    if (!state.context.HoldRequest(std::move(opened.request))) {
-        return state.Finish(TransferEnd::Stalled);
-    }
+    SetTimeouts(state.Request(), state.timeoutMs, true);
 
     INTERNET_BUFFERSW buffers = {};
     buffers.dwStructSize = sizeof buffers;
@@ -271,8 +244,12 @@ TransferOutcome PostOnThisThread(TransferState& state, const HttpPostRequest& po
     RequestBodyWriter writer(state);
     if (!post.sendBody(writer)) {
         // The body stops short of its announced length: the server sees an incomplete request.
+        if (state.outcome.end == TransferEnd::Complete) {
+            return state.Finish(TransferEnd::WindowsError, ERROR_READ_FAULT);  // a source that failed unsaid
+        }
         return state.Finish(state.outcome.end, state.outcome.error);
     }
+    state.AnswerBegins();
     const std::uint64_t ended = NowMs();
     if (!Send(state, [](HINTERNET r) { return ::HttpEndRequestW(r, nullptr, 0, 0); }, failed)) {
         return failed;

@@ -9,6 +9,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -24,7 +26,9 @@ struct ResponseHead {
     std::wstring lastModified;
 };
 
-// Receives the body of an answer, on the transfer's thread.
+// Receives the body of an answer, on the transfer's thread, outside any lock the
+// caller waits on: a sink the caller reads while a given-up transfer may still
+// write must guard itself.
 class ResponseSink {
 public:
     virtual ~ResponseSink() = default;
@@ -38,17 +42,29 @@ public:
     // One piece of the body. Anything but Complete ends the transfer that way
     // (LocalWriteFailed with GetLastError() telling why, TooLarge...).
     virtual TransferEnd Write(const char* data, DWORD size) = 0;
+    // False once the sink has all it wants: the transfer ends as complete
+    // without reading the rest.
+    virtual bool WantsMore() const { return true; }
+    // The body has ended, as long as announced (or with no length announced):
+    // Complete, or ShortBody when the sink knows it should have been longer.
+    virtual TransferEnd End() { return TransferEnd::Complete; }
 };
 
-// Keeps the body in memory (a reply, a signature): bound it with limits.maxBytes.
+// Keeps the body in memory (a reply, a signature): bound it with limits.maxBytes,
+// or keep only its first `keep` bytes and read no further.
 class StringSink : public ResponseSink {
 public:
+    explicit StringSink(std::size_t keep = static_cast<std::size_t>(-1)) : keep_(keep) {}
     TransferEnd Write(const char* data, DWORD size) override
     {
-        body.append(data, size);
+        body.append(data, std::min<std::size_t>(size, keep_ - body.size()));
         return TransferEnd::Complete;
     }
+    bool WantsMore() const override { return body.size() < keep_; }
     std::string body;
+
+private:
+    std::size_t keep_;
 };
 
 struct HttpPostRequest {

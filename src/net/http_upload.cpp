@@ -8,6 +8,8 @@
 
 namespace {
 
+constexpr std::size_t kReplyKeepBytes = 64 * 1024;
+
 // The request body: the multipart head, the file's bytes, the tail.
 struct UploadBody {
     HandleOwner file;
@@ -64,10 +66,12 @@ bool PostMultipartForm(const std::wstring& url, const FormFields& fields, const 
     post.contentTypeHeader = MakeContentTypeHeader(boundary);
     post.bodyLength = bodyLength;
     post.sendBody = [body](RequestBodyWriter& writer) { return body->Send(writer); };
-    TransferLimits limits = DefaultTransferLimits();
+    TransferLimits limits = ReportTransferLimits();
     limits.timeoutMs = timeoutMs.value_or(0);
 
-    const auto sink = std::make_shared<StringSink>();
+    // Only the first 64 KiB of the answer are kept and read: whatever a server
+    // sends after its 200, memory stays flat.
+    const auto sink = std::make_shared<StringSink>(kReplyKeepBytes);
     const TransferOutcome outcome = HttpPost(post, limits, sink);
     if (status != nullptr) {
         *status = static_cast<int>(outcome.status);

@@ -10,7 +10,8 @@
 
 // Sends the fields and the file as one multipart/form-data POST, the file read
 // in pieces while it goes out. True only when the request went out whole, the
-// status was 200 and the answer was read completely. status (optional) is 0
+// status was 200 and the answer was read completely, or to its first 64 KiB
+// (the rest is not read), within the answer's time limit. status (optional) is 0
 // until a status has been read; responseBody (optional) is set only on success.
 // timeoutMs, when given, is the connect, send and receive time-out; the stall
 // guard applies either way.

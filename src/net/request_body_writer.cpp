@@ -13,14 +13,10 @@ bool RequestBodyWriter::Write(const void* data, std::size_t size)
     while (size > 0) {
         const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(size, pieces_.Next()));
         DWORD written = 0;
-        BOOL sent = FALSE;
-        DWORD error = 0;
         const std::uint64_t started = NowMs();
-        const bool going = state_.context.OnRequest([&](HINTERNET request) {
-            sent = ::InternetWriteFile(request, next, piece, &written);
-            error = sent ? ERROR_WRITE_FAULT : ::GetLastError();
-        });
-        if (!going) {
+        const BOOL sent = ::InternetWriteFile(state_.Request(), next, piece, &written);
+        const DWORD error = sent ? ERROR_WRITE_FAULT : ::GetLastError();
+        if (state_.context.Abandoned()) {
             Fail(TransferEnd::Stalled, 0);  // given up by the caller, which no longer listens
             return false;
         }

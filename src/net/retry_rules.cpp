@@ -9,14 +9,6 @@
 
 namespace {
 
-int TwoDigits(const wchar_t* text)
-{
-    if (text[0] < L'0' || text[0] > L'9' || text[1] < L'0' || text[1] > L'9') {
-        return -1;
-    }
-    return (text[0] - L'0') * 10 + (text[1] - L'0');
-}
-
 // IMF-fixdate: "Sun, 06 Nov 1994 08:49:37 GMT".
 std::optional<std::int64_t> ParseHttpDate(const std::wstring& text)
 {
@@ -37,13 +29,12 @@ std::optional<std::int64_t> ParseHttpDate(const std::wstring& text)
             month = i + 1;
         }
     }
-    const int century = TwoDigits(text.c_str() + 12);
-    const int year = TwoDigits(text.c_str() + 14);
-    if (!dayName || month == 0 || century < 0 || year < 0) {
+    const int year = ParseFixedDigits(text, 12, 4);
+    if (!dayName || month == 0 || year < 0) {
         return std::nullopt;
     }
-    return UnixSeconds(century * 100 + year, month, TwoDigits(text.c_str() + 5), TwoDigits(text.c_str() + 17),
-                       TwoDigits(text.c_str() + 20), TwoDigits(text.c_str() + 23));
+    return UnixSeconds(year, month, ParseFixedDigits(text, 5, 2), ParseFixedDigits(text, 17, 2),
+                       ParseFixedDigits(text, 20, 2), ParseFixedDigits(text, 23, 2));
 }
 
 }  // namespace
@@ -70,8 +61,9 @@ bool IsRetryable(const TransferOutcome& outcome)
 
 std::optional<std::int64_t> ParseRetryAfter(const std::wstring& text, std::int64_t nowSeconds)
 {
-    if (const std::optional<std::uint64_t> seconds = ParsePlainDecimal(text, 0x7FFFFFFF)) {
-        return static_cast<std::int64_t>(*seconds);
+    if (!text.empty() && text.find_first_not_of(L"0123456789") == std::wstring::npos) {
+        // Digits too many to hold are a wait longer than any we make.
+        return static_cast<std::int64_t>(ParsePlainDecimal(text, 0x7FFFFFFF).value_or(0x80000000u));
     }
     const std::optional<std::int64_t> date = ParseHttpDate(text);
     if (!date) {

@@ -25,17 +25,23 @@ double Jitter()
 
 std::vector<DWORD> BuildRetryWaits() { return VELMAR_RETRY_WAITS_MS; }
 
+TransferLimits LimitsBefore(const TransferLimits& limits, std::uint64_t deadlineTick)
+{
+    TransferLimits bounded = limits;
+    if (deadlineTick != 0) {
+        const std::uint64_t now = ::GetTickCount64();
+        const DWORD left = now < deadlineTick ? static_cast<DWORD>(deadlineTick - now) : 1;
+        bounded.overallMs = limits.overallMs != 0 && limits.overallMs < left ? limits.overallMs : left;
+    }
+    return bounded;
+}
+
 TransferOutcome RunWithRetries(const TransferLimits& limits, std::uint64_t deadlineTick,
                                const std::function<TransferOutcome(const TransferLimits&)>& attempt)
 {
     const std::vector<DWORD> waits = BuildRetryWaits();
     for (std::size_t retries = 0;; ++retries) {
-        TransferLimits bounded = limits;
-        if (deadlineTick != 0) {
-            const std::uint64_t now = ::GetTickCount64();
-            const DWORD left = now < deadlineTick ? static_cast<DWORD>(deadlineTick - now) : 1;
-            bounded.overallMs = limits.overallMs != 0 && limits.overallMs < left ? limits.overallMs : left;
-        }
+        const TransferLimits bounded = LimitsBefore(limits, deadlineTick);
         const TransferOutcome outcome = attempt(bounded);
         if (outcome.Complete()) {
             return outcome;

@@ -10,6 +10,10 @@
 // The waits this build makes before each retry (the production build: about 10 s, then 30 s).
 std::vector<DWORD> BuildRetryWaits();
 
+// limits with its overall time cut to what is left before deadlineTick
+// (GetTickCount64; 0: no deadline, limits as they are).
+TransferLimits LimitsBefore(const TransferLimits& limits, std::uint64_t deadlineTick);
+
 // Runs attempt(limits) until it completes or fails for good (see NextRetry),
 // waiting before each retry; every retry leaves one log entry with its cause
 // and its wait. deadlineTick (GetTickCount64; 0: none) bounds all of it: each

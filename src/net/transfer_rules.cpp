@@ -50,6 +50,13 @@ TransferLimits ManifestTransferLimits()
     return limits;
 }
 
+TransferLimits ReportTransferLimits()
+{
+    TransferLimits limits = DefaultTransferLimits();
+    limits.answerMs = VELMAR_REPORT_ANSWER_TIME_LIMIT_MS;
+    return limits;
+}
+
 std::wstring DescribeTransferEnd(const TransferOutcome& outcome, const TransferLimits& limits)
 {
     switch (outcome.end) {
@@ -79,6 +86,8 @@ std::wstring DescribeTransferEnd(const TransferOutcome& outcome, const TransferL
                Seconds(limits.stallWindowMs);
     case TransferEnd::TooLong:
         return L"over the time limit of " + Seconds(limits.overallMs);
+    case TransferEnd::AnswerTooLong:
+        return L"no whole answer within " + Seconds(limits.answerMs) + L" of the request";
     case TransferEnd::TooLarge:
         return L"over the size limit of " + std::to_wstring(limits.maxBytes) + L" bytes";
     case TransferEnd::TooManyRedirects:
@@ -106,6 +115,9 @@ TransferEnd TransferGuard::Check(std::uint64_t nowMs, std::uint64_t totalBytes)
     }
     if (limits_.overallMs != 0 && nowMs - startMs_ > limits_.overallMs) {
         return TransferEnd::TooLong;
+    }
+    if (limits_.answerMs != 0 && answerFromMs_ != 0 && nowMs - answerFromMs_ > limits_.answerMs) {
+        return TransferEnd::AnswerTooLong;
     }
     if (limits_.stallWindowMs == 0) {
         return TransferEnd::Complete;

@@ -17,6 +17,7 @@ struct TransferLimits {
     DWORD stallWindowMs = 0;        // fewer than stallMinBytes in any window this long ends it; 0: off
     std::uint64_t stallMinBytes = 1024;
     DWORD overallMs = 0;            // the whole transfer, redirects included; 0: no limit
+    DWORD answerMs = 0;             // the answer, head and body, once the request is sent whole; 0: no limit
     std::uint64_t maxBytes = 0;     // longest body accepted; 0: no limit
     int maxRedirects = 10;
 };
@@ -26,6 +27,8 @@ struct TransferLimits {
 TransferLimits DefaultTransferLimits();
 // The manifest also has an overall time limit and a size limit.
 TransferLimits ManifestTransferLimits();
+// A crash report: its answer has a time limit of its own.
+TransferLimits ReportTransferLimits();
 
 enum class TransferEnd {
     Complete,
@@ -40,6 +43,7 @@ enum class TransferEnd {
     RangeMismatch,     // a partial answer that does not continue what is stored
     Stalled,           // too few bytes in a stall window
     TooLong,           // over the overall time limit
+    AnswerTooLong,     // no whole answer within its time limit after the request went out
     TooLarge,          // over the size limit
     TooManyRedirects,
     RedirectRefused,   // to another scheme than http(s), or from https down to http
@@ -69,6 +73,8 @@ public:
 
     // Complete while the transfer may go on; otherwise why it must end.
     TransferEnd Check(std::uint64_t nowMs, std::uint64_t totalBytes);
+    // The request went out whole at atMs: from then on the answer's limit runs.
+    void StartAnswer(std::uint64_t atMs) { answerFromMs_ = atMs; }
 
     // Milliseconds left of the overall limit (at least 1), or `cap` when less or unlimited.
     DWORD RemainingMs(std::uint64_t nowMs, DWORD cap) const;
@@ -80,6 +86,7 @@ private:
     };
     TransferLimits limits_;
     std::uint64_t startMs_;
+    std::uint64_t answerFromMs_ = 0;
     std::deque<Sample> samples_;  // oldest first; the first is at or before the window's start
 };
 

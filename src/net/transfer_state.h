@@ -1,15 +1,17 @@
-// One transfer as its thread sees it: the limits, the guard, what it shares
-// with the watching caller, and how it ends. Shared by the exchanges and the
-// request body writer.
+// One transfer as its thread sees it: the limits, the guard, its own WinINet
+// handles, what it shares with the watching caller, and how it ends. Shared by
+// the exchanges and the request body writer.
 #pragma once
 
 #include "net/transfer_rules.h"
 #include "net/transfer_watch.h"
+#include "net/wininet_calls.h"
 
 #include <windows.h>
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 inline std::uint64_t NowMs() { return ::GetTickCount64(); }
 
@@ -19,6 +21,23 @@ struct TransferState {
     {
         outcome.where = url;
     }
+    TransferState(const TransferState&) = delete;
+    TransferState& operator=(const TransferState&) = delete;
+
+    // Every handle closes with the state, unless a body was left unread:
+    // Wine's WinINet would read the rest of it inside the close.
+    ~TransferState()
+    {
+        if (leaveOpen) {
+            for (OpenedRequest& hop : hops) {
+                LeaveOpen(hop.request);
+                LeaveOpen(hop.connection);
+            }
+            LeaveOpen(session);
+        }
+    }
+
+    HINTERNET Request() const { return hops.back().request.Get(); }
 
     // Counts bytes moved, shows them to the watcher and applies the guard.
     TransferEnd Moved(DWORD bytes)
@@ -28,23 +47,32 @@ struct TransferState {
         return guard.Check(NowMs(), moved);
     }
 
-    // Ends the transfer: closes its request and logs an early end (unless the
-    // caller, which logs it then, has given it up).
+    // The request went out whole: the answer's own time limit starts.
+    void AnswerBegins()
+    {
+        const std::uint64_t now = NowMs();
+        guard.StartAnswer(now);
+        context.answerFromMs.store(now);
+    }
+
+    // Ends the transfer; the caller logs an early end.
     TransferOutcome Finish(TransferEnd end, DWORD error = 0)
     {
-        context.CloseRequest();
         outcome.end = end;
         outcome.error = error;
         if (end != TransferEnd::Complete) {
-            context.UnlessAbandoned([&] { LogTransferFailure(outcome, limits, L""); });
+            leaveOpen = true;
         }
         return outcome;
     }
 
     TransferLimits limits;
     TransferGuard guard;
-    TransferContext& context;
+    TransferContext& context;  // lives in the job this thread shares with the caller
     TransferOutcome outcome;
+    InternetHandleOwner session;
+    std::vector<OpenedRequest> hops;  // one per request, redirects included; the last is under way
+    bool leaveOpen = false;
     DWORD timeoutMs = 0;  // of the request under way
     std::uint64_t moved = 0;
 };

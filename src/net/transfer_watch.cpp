@@ -37,8 +37,17 @@ TransferLimits WatchLimits(const TransferLimits& limits)
     TransferLimits watch = limits;
     watch.stallWindowMs = limits.stallWindowMs != 0 ? limits.stallWindowMs + kWatchGraceMs : 0;
     watch.overallMs = limits.overallMs != 0 ? limits.overallMs + kWatchGraceMs : 0;
+    watch.answerMs = limits.answerMs != 0 ? limits.answerMs + kWatchGraceMs : 0;
     watch.maxBytes = 0;  // the transfer checks the size itself, before it stores anything
     return watch;
+}
+
+TransferOutcome Logged(const TransferOutcome& outcome, const TransferLimits& limits, const wchar_t* note)
+{
+    if (!outcome.Complete()) {
+        LogTransferFailure(outcome, limits, note);
+    }
+    return outcome;
 }
 
 }  // namespace
@@ -50,31 +59,13 @@ void TransferContext::Finish(const TransferOutcome& outcome)
     done_ = true;
 }
 
-bool TransferContext::HoldRequest(InternetHandleOwner request)
-{
-    std::lock_guard<std::mutex> hold(mutex_);
-    request_ = std::move(request);
-    if (abandoned_) {
-        request_.Reset();
-        return false;
-    }
-    return true;
-}
-
-void TransferContext::CloseRequest()
-{
-    std::lock_guard<std::mutex> hold(mutex_);
-    request_.Reset();
-}
-
 bool TransferContext::Abandon()
 {
     std::lock_guard<std::mutex> hold(mutex_);
-    abandoned_ = !done_;
-    if (abandoned_) {
-        request_.Reset();  // fails a call in progress, so the thread ends sooner
+    if (!done_) {
+        abandoned_.store(true);
     }
-    return abandoned_;
+    return !done_;
 }
 
 TransferOutcome RunWatched(const std::wstring& url, const TransferLimits& limits,
@@ -86,12 +77,16 @@ TransferOutcome RunWatched(const std::wstring& url, const TransferLimits& limits
     HandleOwner thread(::CreateThread(nullptr, 0, &RunJob, handoff, 0, nullptr));
     if (!thread.Valid()) {
         delete handoff;
-        return job->run(job->context);  // unwatched, but still under its own guard and time-outs
+        // Unwatched, but still under its own guard and time-outs.
+        return Logged(job->run(job->context), limits, L"");
     }
     TransferGuard watch(WatchLimits(limits), ::GetTickCount64());
     for (;;) {
         if (::WaitForSingleObject(thread.Get(), kWatchSliceMs) == WAIT_OBJECT_0) {
-            return job->context.Outcome();
+            return Logged(job->context.Outcome(), limits, L"");
+        }
+        if (const std::uint64_t answerFrom = job->context.answerFromMs.load()) {
+            watch.StartAnswer(answerFrom);
         }
         const TransferEnd end = watch.Check(::GetTickCount64(), job->context.moved.load());
         if (end == TransferEnd::Complete) {
@@ -99,13 +94,12 @@ TransferOutcome RunWatched(const std::wstring& url, const TransferLimits& limits
         }
         if (!job->context.Abandon()) {
             ::WaitForSingleObject(thread.Get(), INFINITE);  // it has finished and is on its way out
-            return job->context.Outcome();
+            return Logged(job->context.Outcome(), limits, L"");
         }
         TransferOutcome outcome;
         outcome.where = url;
         outcome.end = end;
-        LogTransferFailure(outcome, limits, L", given up in a call that did not return");
-        return outcome;
+        return Logged(outcome, limits, L", given up in a call that did not return");
     }
 }
 

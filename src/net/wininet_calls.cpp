@@ -63,6 +63,11 @@ OpenedRequest OpenRequest(HINTERNET session, const HttpTarget& target, const wch
     return opened;
 }
 
+void LeaveOpen(InternetHandleOwner& handle)
+{
+    static_cast<void>(handle.Release());
+}
+
 void SetTimeouts(HINTERNET handle, DWORD timeoutMs, bool warn)
 {
     if (timeoutMs == 0) {

@@ -39,6 +39,12 @@ struct OpenedRequest {
 // Certificate errors are never ignored; https adds INTERNET_FLAG_SECURE.
 OpenedRequest OpenRequest(HINTERNET session, const HttpTarget& target, const wchar_t* verb, DWORD flags);
 
+// Gives a handle up without closing it, for the process to end with: Wine's
+// WinINet reads the rest of an unread body inside InternetCloseHandle (to reuse
+// the connection), for as long as the server goes on sending. Closing a parent
+// closes its children the same way, so a transfer leaves all of its handles.
+void LeaveOpen(InternetHandleOwner& handle);
+
 // Connect, send and receive time-outs; warn: a failure goes to standard error.
 void SetTimeouts(HINTERNET handle, DWORD timeoutMs, bool warn);
 

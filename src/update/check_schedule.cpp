@@ -1,6 +1,7 @@
 #include "update/check_schedule.h"
 
 #include "net/connectivity.h"
+#include "update/updater_registry.h"
 
 #include <shlwapi.h>
 
@@ -8,22 +9,20 @@
 
 namespace {
 
-constexpr wchar_t kScheduleKey[] = L"Software\\Orvanta Velmar\\Velmar";
 constexpr wchar_t kLastCheckValue[] = L"LastTimeCheck";
-constexpr wchar_t kManifestSerialValue[] = L"ManifestSerial";
 constexpr std::int64_t kCheckIntervalSeconds = 86400;
 
 std::int64_t RealCurrentTime() { return static_cast<std::int64_t>(::_time64(nullptr)); }
 
 LONG RealReadLastCheck(DWORD* type, void* data, DWORD* size)
 {
-    return static_cast<LONG>(::SHGetValueW(HKEY_CURRENT_USER, kScheduleKey, kLastCheckValue, type, data, size));
+    return static_cast<LONG>(::SHGetValueW(HKEY_CURRENT_USER, kUpdaterRegistryKey, kLastCheckValue, type, data, size));
 }
 
 void RealWriteLastCheck(DWORD value)
 {
     // A failed write keeps the older stamp; the schedule then goes by that.
-    ::SHSetValueW(HKEY_CURRENT_USER, kScheduleKey, kLastCheckValue, REG_DWORD, &value, sizeof value);
+    ::SHSetValueW(HKEY_CURRENT_USER, kUpdaterRegistryKey, kLastCheckValue, REG_DWORD, &value, sizeof value);
 }
 
 constexpr CheckScheduleCalls kRealCalls = {&QueryInternetConnectedState, &RealCurrentTime, &RealReadLastCheck,
@@ -71,22 +70,3 @@ void SaveLastCheckTime()
 }
 
 std::int64_t CurrentUnixTime() { return g_calls.currentTime(); }
-
-std::optional<std::uint64_t> ReadManifestSerial()
-{
-    std::uint64_t stored = 0;
-    DWORD type = REG_NONE;
-    DWORD size = sizeof stored;
-    // As for the time stamp: only an 8-byte REG_QWORD counts.
-    const DWORD status = ::SHGetValueW(HKEY_CURRENT_USER, kScheduleKey, kManifestSerialValue, &type, &stored, &size);
-    if (status != ERROR_SUCCESS || type != REG_QWORD || size != sizeof stored) {
-        return std::nullopt;
-    }
-    return stored;
-}
-
-void SaveManifestSerial(std::uint64_t serial)
-{
-    // A failed write leaves the older serial; the next manifest is judged by that.
-    ::SHSetValueW(HKEY_CURRENT_USER, kScheduleKey, kManifestSerialValue, REG_QWORD, &serial, sizeof serial);
-}

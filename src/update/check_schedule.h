@@ -5,18 +5,12 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <optional>
 
 bool IsInternetConnected();
 int IsUpdateCheckDue();
 void SaveLastCheckTime();
 // Seconds since 1970-01-01 UTC, by the same clock as the schedule.
 std::int64_t CurrentUnixTime();
-
-// The highest manifest serial this user has accepted (ManifestSerial, REG_QWORD,
-// next to LastTimeCheck); nullopt when absent or of another type or size.
-std::optional<std::uint64_t> ReadManifestSerial();
-void SaveManifestSerial(std::uint64_t serial);
 
 // The machine-facing calls behind the three functions above. Tests put in their
 // own to run without network, clock or registry; the program uses the real ones.

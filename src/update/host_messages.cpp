@@ -1,11 +1,15 @@
 #include "update/host_messages.h"
 
+#include "build_settings.h"
+#include "log/update_log.h"
+
 #include <shlwapi.h>
 
 #include <cstdarg>
 
 HWND g_hHostWnd = nullptr;
 std::int32_t g_nHostParam = 0;
+HWND g_hSilentHost = nullptr;
 
 namespace {
 
@@ -29,13 +33,26 @@ void SendFormattedHostMessage(const wchar_t* format, ...)
 
 LRESULT SendHostMessage(const wchar_t* text)
 {
+    // No window, or one that did not answer before: it hears nothing more.
+    if (g_hHostWnd == nullptr || g_hHostWnd == g_hSilentHost) {
+        return 0;
+    }
     COPYDATASTRUCT data = {};
     data.dwData = kHostMessageId;
     data.cbData = kHostTextChars * sizeof(wchar_t);
     data.lpData = const_cast<wchar_t*>(text);
     // Sign-extended, so a "/j:" of -1 arrives with every bit set.
     const WPARAM param = static_cast<WPARAM>(static_cast<INT_PTR>(g_nHostParam));
-    return ::SendMessageW(g_hHostWnd, WM_COPYDATA, param, reinterpret_cast<LPARAM>(&data));
+    // Still synchronous, so the text stays the host's until it returns, but
+    // bounded: a hung browser must not hold the updater and its mutex for ever.
+    DWORD_PTR reply = 0;
+    if (!::SendMessageTimeoutW(g_hHostWnd, WM_COPYDATA, param, reinterpret_cast<LPARAM>(&data),
+                               SMTO_BLOCK | SMTO_ABORTIFHUNG, VELMAR_HOST_MESSAGE_TIMEOUT_MS, &reply)) {
+        g_updateLog.Stream() << L" HostNotResponding:" << text;
+        g_hSilentHost = g_hHostWnd;
+        return 0;
+    }
+    return static_cast<LRESULT>(reply);
 }
 
 void NotifyCheckingForUpdate() { SendFormattedHostMessage(L"OnCheckingForUpdate"); }

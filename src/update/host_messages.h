@@ -8,10 +8,13 @@
 
 extern HWND g_hHostWnd;            // "/w:"; 0 sends nowhere
 extern std::int32_t g_nHostParam;  // "/j:"; the wParam of every message
+extern HWND g_hSilentHost;         // a host that did not answer in time; it gets no more messages
 
 constexpr int kHostTextChars = 260;
 
-// Sends the 260-character buffer to g_hHostWnd; returns what SendMessageW returns.
+// Sends the 260-character buffer to g_hHostWnd, waiting at most
+// VELMAR_HOST_MESSAGE_TIMEOUT_SECONDS; returns the host's reply, 0 when none.
+// A host that fails to answer is logged (HostNotResponding) and left alone.
 LRESULT SendHostMessage(const wchar_t* text);
 
 void NotifyCheckingForUpdate();

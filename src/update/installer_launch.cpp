@@ -10,22 +10,28 @@
 
 namespace {
 
-// No window, no inherited handles; true only for exit code 0. An installer
-// that outlives its time limit is left running but no longer waited for, so
-// the updater (and its mutex) cannot be held for ever.
-bool RunInstaller(const wchar_t* program, const std::wstring& commandLine)
+// No window, no inherited handles. An installer that outlives its time limit
+// is left running but no longer waited for, so the updater (and its mutex)
+// cannot be held for ever.
+InstallerResult RunInstaller(const wchar_t* program, const std::wstring& commandLine)
 {
     const ProcessRun run = RunProcessAndWait(program, commandLine, CREATE_NO_WINDOW, VELMAR_INSTALLER_TIME_LIMIT_MS);
-    if (run.started && !run.ended && run.error == WAIT_TIMEOUT) {
+    if (!run.started) {
+        g_updateLog.Stream() << L" InstallerNotStarted:" << program << L" (Windows error "
+                             << static_cast<unsigned long>(run.error) << L")";
+        return InstallerResult::NotStarted;
+    }
+    if (!run.ended && run.error == WAIT_TIMEOUT) {
         g_updateLog.Stream() << L" InstallerTimeLimit:" << program << L" still running after "
                              << VELMAR_INSTALLER_TIME_LIMIT_MS / 1000 << L" s, no longer waited for";
+        return InstallerResult::StillRunning;
     }
-    return run.ended && run.exitCode == 0;
+    return run.ended && run.exitCode == 0 ? InstallerResult::Succeeded : InstallerResult::Failed;
 }
 
 }  // namespace
 
-bool RunPatchArchiveFile(const std::wstring& packagePath)
+InstallerResult RunPatchArchiveFile(const std::wstring& packagePath)
 {
     const std::wstring installer = g_updateLog.ModuleDirectory() + L"\\setup.exe";
     const std::wstring commandLine = BuildPatchCommandLine(installer, packagePath, g_updateLog.SetupLogPath());
@@ -33,10 +39,10 @@ bool RunPatchArchiveFile(const std::wstring& packagePath)
     return RunInstaller(installer.c_str(), commandLine);
 }
 
-bool RunFullInstaller(const std::wstring& packagePath, const std::wstring& installPath)
+InstallerResult RunFullInstaller(const std::wstring& packagePath, const std::wstring& installPath)
 {
     if (installPath.empty() || !::PathFileExistsW(installPath.c_str())) {
-        return false;
+        return InstallerResult::NotStarted;
     }
     return RunInstaller(packagePath.c_str(), BuildFullInstallerCommandLine(g_updateLog.InstallLogPath(), installPath));
 }

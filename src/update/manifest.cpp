@@ -1,93 +1,77 @@
 #include "update/manifest.h"
 
+#include "base/hex_text.h"
+#include "base/sha256.h"
+#include "build_settings.h"
 #include "log/update_log.h"
+#include "net/http_download.h"
 #include "net/transfer_rules.h"
 #include "update/check_schedule.h"
-#include "base/file_io.h"
-#include "net/http_download.h"
 #include "update/manifest_signature.h"
+#include "update/updater_registry.h"
 
-#include <vector>
+#include <windows.h>
+
+#include <cstring>
 
 namespace {
-
-// A version text longer than a command-line switch value cannot be compared with one.
-constexpr std::size_t kMaxVersionChars = 258;
-// Longer than any well-formed serial (19 digits), size or time (20 characters), so too long means malformed.
-constexpr std::size_t kMaxNumberChars = 24;
 
 // The log's words for each verdict, in the order of ManifestVerdict.
 const wchar_t* const kVerdictTexts[] = {L"accepted", L"serial missing or malformed", L"expires missing or malformed",
                                         L"expired", L"serial lower than one accepted before"};
 
+// Every P-256 SubjectPublicKeyInfo starts so: id-ecPublicKey, prime256v1, a
+// 66-byte bit string holding the uncompressed point (0x04, X, Y).
+const unsigned char kP256InfoHead[] = {0x30, 0x59, 0x30, 0x13, 0x06, 0x07, 0x2a, 0x86, 0x48, 0xce, 0x3d, 0x02, 0x01, 0x06,
+                                       0x08, 0x2a, 0x86, 0x48, 0xce, 0x3d, 0x03, 0x01, 0x07, 0x03, 0x42, 0x00, 0x04};
+
 }  // namespace
 
-ManifestFetch FetchManifest(const std::wstring& url, const UpdateKeys& keys, std::wstring& path)
+FetchedManifest FetchManifest(const std::wstring& url, const UpdateKeys& keys)
 {
-    wchar_t tempDir[MAX_PATH] = {};
-    ::GetTempPathW(MAX_PATH, tempDir);
-    wchar_t file[MAX_PATH] = {};
-    ::GetTempFileNameW(tempDir, L"ov", ::GetTickCount(), file);
-    path = file;
-    // Small and bounded: checked in memory, then written for the profile reader.
+    // The manifest and its signature share one budget, retries and waits included.
+    const std::uint64_t deadline = ::GetTickCount64() + VELMAR_MANIFEST_TIME_LIMIT_MS;
+    FetchedManifest fetched;
     std::string body;
-    if (!DownloadUrlToString(url.c_str(), ManifestTransferLimits(), body)) {
-        return ManifestFetch::Unavailable;
+    if (!DownloadUrlToString(url.c_str(), ManifestTransferLimits(), deadline, body)) {
+        return fetched;
     }
-    if (keys.Any() && !VerifyDetachedSignature(url, body, ManifestTransferLimits(), keys)) {
-        return ManifestFetch::Rejected;
+    if (keys.Any()) {
+        fetched.signingKey = VerifyDetachedSignature(url, body, ManifestTransferLimits(), deadline, keys);
+        if (!fetched.signingKey) {
+            fetched.status = ManifestFetch::Rejected;
+            return fetched;
+        }
     }
-    return WriteWholeFile(path, body) ? ManifestFetch::Fetched : ManifestFetch::Unavailable;
+    fetched.manifest = ParseManifest(body);
+    fetched.status = ManifestFetch::Fetched;
+    return fetched;
 }
 
-std::optional<std::wstring> ReadManifestValue(const std::wstring& path, const wchar_t* section, const wchar_t* key,
-                                              std::size_t maxChars, ProfileReader reader)
+std::wstring ManifestSerialValueName(const UpdateKey& key)
 {
-    // Two characters of room: a value that fills them was cut by the reader.
-    std::vector<wchar_t> buffer(maxChars + 2, L'\0');
-    const DWORD length = reader(section, key, L"", buffer.data(), static_cast<DWORD>(buffer.size()), path.c_str());
-    if (length == 0 || length > maxChars) {
-        return std::nullopt;
-    }
-    return std::wstring(buffer.data(), length);
+    unsigned char info[sizeof kP256InfoHead + sizeof key.xy];
+    std::memcpy(info, kP256InfoHead, sizeof kP256InfoHead);
+    std::memcpy(info + sizeof kP256InfoHead, key.xy, sizeof key.xy);
+    Sha256Digest digest{};
+    Sha256Of(info, sizeof info, digest);  // a failure names a value no key has: no serial then
+    return L"ManifestSerial-" + LowerHex(digest.data(), 8);
 }
 
-ManifestValues ReadManifestValues(const std::wstring& path, ProfileReader reader)
+bool AcceptSignedManifest(const Manifest& manifest, const UpdateKey& signer)
 {
-    ManifestValues values;
-    values.version = ReadManifestValue(path, L"main", L"version", kMaxVersionChars, reader).value_or(L"0");
-    values.miniver = ReadManifestValue(path, L"main", L"miniver", kMaxVersionChars, reader).value_or(L"0");
-    values.newest = ReadManifestValue(path, L"main", L"newest", kMaxUrlChars, reader).value_or(L"");
-    return values;
-}
-
-bool AcceptSignedManifest(const std::wstring& path)
-{
-    const std::wstring serial = ReadManifestValue(path, L"main", L"serial", kMaxNumberChars).value_or(L"");
-    const std::wstring expires = ReadManifestValue(path, L"main", L"expires", kMaxNumberChars).value_or(L"");
-    const std::optional<std::uint64_t> accepted = ReadManifestSerial();
-    const ManifestVerdict verdict = JudgeManifest(serial, expires, CurrentUnixTime(), accepted);
+    const std::wstring valueName = ManifestSerialValueName(signer);
+    const std::optional<std::uint64_t> accepted = ReadManifestSerial(valueName);
+    const ManifestVerdict verdict = JudgeManifest(manifest.serial, manifest.expires, CurrentUnixTime(), accepted);
     if (verdict != ManifestVerdict::Accepted) {
         auto& entry = g_updateLog.Stream() << L" ManifestRejected:" << kVerdictTexts[static_cast<int>(verdict)]
-                                           << L" (serial " << serial << L", expires " << expires;
+                                           << L" (serial " << manifest.serial << L", expires " << manifest.expires;
         if (accepted) {
             entry << L", accepted before " << *accepted;
         }
         entry << L")";
         return false;
     }
-    SaveManifestSerial(*ParseManifestSerial(serial));
+    SaveManifestSerial(valueName, *ParseManifestSerial(manifest.serial));
     return true;
-}
-
-std::optional<PackageBinding> ReadPackageBinding(const std::wstring& path, const std::wstring& manifestKey)
-{
-    const std::optional<std::wstring> size = ReadManifestValue(path, L"size", manifestKey.c_str(), kMaxNumberChars);
-    const std::optional<std::wstring> sha256 = ReadManifestValue(path, L"sha256", manifestKey.c_str(), 64);
-    const std::optional<std::uint64_t> bytes = size ? ParsePackageSize(*size) : std::nullopt;
-    const std::optional<Sha256Digest> digest = sha256 ? ParseSha256Hex(*sha256) : std::nullopt;
-    if (!bytes || !digest) {
-        return std::nullopt;
-    }
-    return PackageBinding{*bytes, *digest};
 }

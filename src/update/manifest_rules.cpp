@@ -1,37 +1,12 @@
 #include "update/manifest_rules.h"
 
 #include "base/decimal_text.h"
+#include "base/hex_text.h"
 #include "base/utc_time.h"
 
 namespace {
 
 constexpr std::uint64_t kLargestSerial = 0x7FFFFFFFFFFFFFFFull;
-
-int Digits(const std::wstring& text, std::size_t at, std::size_t count)
-{
-    int value = 0;
-    for (std::size_t i = at; i < at + count; ++i) {
-        if (text[i] < L'0' || text[i] > L'9') {
-            return -1;
-        }
-        value = value * 10 + (text[i] - L'0');
-    }
-    return value;
-}
-
-int HexValue(wchar_t c)
-{
-    if (c >= L'0' && c <= L'9') {
-        return c - L'0';
-    }
-    if (c >= L'a' && c <= L'f') {
-        return c - L'a' + 10;
-    }
-    if (c >= L'A' && c <= L'F') {
-        return c - L'A' + 10;
-    }
-    return -1;
-}
 
 }  // namespace
 
@@ -52,12 +27,12 @@ std::optional<std::int64_t> ParseManifestTime(const std::wstring& text)
             return std::nullopt;
         }
     }
-    const int year = Digits(text, 0, 4);
-    const int month = Digits(text, 5, 2);
-    const int day = Digits(text, 8, 2);
-    const int hour = Digits(text, 11, 2);
-    const int minute = Digits(text, 14, 2);
-    const int second = Digits(text, 17, 2);
+    const int year = ParseFixedDigits(text, 0, 4);
+    const int month = ParseFixedDigits(text, 5, 2);
+    const int day = ParseFixedDigits(text, 8, 2);
+    const int hour = ParseFixedDigits(text, 11, 2);
+    const int minute = ParseFixedDigits(text, 14, 2);
+    const int second = ParseFixedDigits(text, 17, 2);
     return UnixSeconds(year, month, day, hour, minute, second);
 }
 
@@ -68,8 +43,8 @@ std::optional<Sha256Digest> ParseSha256Hex(const std::wstring& text)
     }
     Sha256Digest digest{};
     for (std::size_t i = 0; i < digest.size(); ++i) {
-        const int high = HexValue(text[2 * i]);
-        const int low = HexValue(text[2 * i + 1]);
+        const int high = HexDigitValue(text[2 * i]);
+        const int low = HexDigitValue(text[2 * i + 1]);
         if (high < 0 || low < 0) {
             return std::nullopt;
         }

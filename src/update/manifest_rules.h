@@ -2,12 +2,12 @@
 // the hash and size that bind each package.
 #pragma once
 
-#include <array>
+#include "base/sha256.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
 
-using Sha256Digest = std::array<unsigned char, 32>;
 
 // A decimal number from 1 to 2^63 - 1.
 std::optional<std::uint64_t> ParseManifestSerial(const std::wstring& text);

@@ -3,10 +3,12 @@
 #include "log/update_log.h"
 #include "net/http_download.h"
 #include "update/der_signature.h"
+#include "base/sha256.h"
 #include "update/signature_check.h"
 
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 
 namespace {
@@ -29,20 +31,23 @@ const wchar_t* Describe(SignatureVerdict verdict)
     return L"signature could not be checked";
 }
 
-bool Reject(const std::wstring& url, const wchar_t* why)
+std::optional<std::size_t> Reject(const std::wstring& url, const wchar_t* why)
 {
     g_updateLog.Stream() << L" SignatureRejected:" << url << L" " << why;
-    return false;
+    return std::nullopt;
 }
 
-// Valid when any key verifies it; otherwise the first verdict that is not a mismatch.
-SignatureVerdict VerifyUnderAnyKey(const UpdateKeys& keys, const unsigned char (&digest)[32],
-                                   const std::string& signature)
+// The key that verifies it; otherwise the first verdict that is not a mismatch.
+SignatureVerdict VerifyUnderAnyKey(const UpdateKeys& keys, const Sha256Digest& digest, const std::string& signature,
+                                   std::size_t& signer)
 {
+    unsigned char hashed[32];
+    std::copy(digest.begin(), digest.end(), hashed);
     SignatureVerdict verdict = SignatureVerdict::Mismatch;
     for (std::size_t i = 0; i < keys.count; ++i) {
-        const SignatureVerdict one = VerifyP256Signature(keys.keys[i].xy, digest, signature);
+        const SignatureVerdict one = VerifyP256Signature(keys.keys[i].xy, hashed, signature);
         if (one == SignatureVerdict::Valid) {
+            signer = i;
             return one;
         }
         if (verdict == SignatureVerdict::Mismatch) {
@@ -54,20 +59,24 @@ SignatureVerdict VerifyUnderAnyKey(const UpdateKeys& keys, const unsigned char (
 
 }  // namespace
 
-bool VerifyDetachedSignature(const std::wstring& url, const std::string& bytes, const TransferLimits& limits,
-                             const UpdateKeys& keys)
+std::optional<std::size_t> VerifyDetachedSignature(const std::wstring& url, const std::string& bytes,
+                                                   const TransferLimits& limits, std::uint64_t deadlineTick,
+                                                   const UpdateKeys& keys)
 {
-    Sha256 hash;
-    unsigned char digest[32] = {};
-    if (!hash.Update(bytes.data(), bytes.size()) || !hash.Finish(digest)) {
+    Sha256Digest digest{};
+    if (!Sha256Of(bytes.data(), bytes.size(), digest)) {
         return Reject(url, L"could not hash the file");
     }
     TransferLimits signatureLimits = limits;
     signatureLimits.maxBytes = kMaxSignatureDownloadBytes;
     std::string signature;
-    if (!DownloadUrlToString((url + L".sig").c_str(), signatureLimits, signature)) {
+    if (!DownloadUrlToString((url + L".sig").c_str(), signatureLimits, deadlineTick, signature)) {
         return Reject(url, L"signature missing or unreadable");
     }
-    const SignatureVerdict verdict = VerifyUnderAnyKey(keys, digest, signature);
-    return verdict == SignatureVerdict::Valid || Reject(url, Describe(verdict));
+    std::size_t signer = 0;
+    const SignatureVerdict verdict = VerifyUnderAnyKey(keys, digest, signature, signer);
+    if (verdict != SignatureVerdict::Valid) {
+        return Reject(url, Describe(verdict));
+    }
+    return signer;
 }

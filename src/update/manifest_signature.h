@@ -5,9 +5,13 @@
 #include "net/transfer_rules.h"
 #include "update/update_keys.h"
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
-// Downloads <url>.sig and checks it over `bytes` under each key; true when one
-// of them verifies it. A refusal leaves one line in the diagnostic log.
-bool VerifyDetachedSignature(const std::wstring& url, const std::string& bytes, const TransferLimits& limits,
-                             const UpdateKeys& keys);
+// Downloads <url>.sig (within deadlineTick, GetTickCount64) and checks it over
+// `bytes` under each key; the index of the key that verifies it, or nullopt. A
+// refusal leaves one line in the diagnostic log.
+std::optional<std::size_t> VerifyDetachedSignature(const std::wstring& url, const std::string& bytes,
+                                                   const TransferLimits& limits, std::uint64_t deadlineTick,
+                                                   const UpdateKeys& keys);

@@ -1,88 +1,99 @@
 #include "update/package_download.h"
 
-#include "base/file_io.h"
-#include "base/handle_owner.h"
-#include "base/random.h"
+#include "base/hex_text.h"
+#include "base/sha256.h"
 #include "build_settings.h"
 #include "log/update_log.h"
 #include "net/http_exchange.h"
 #include "net/retrying_transfer.h"
 #include "update/package_location.h"
 #include "update/partial_download.h"
-#include "update/signature_check.h"
+#include "update/run_folder.h"
 
 #include <windows.h>
 
 #include <algorithm>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 namespace {
 
-constexpr std::uint32_t kFolderNumbers = 32768;
-constexpr int kFolderDraws = 8;
-
-std::wstring HexOf(const Sha256Digest& digest)
-{
-    static const wchar_t kDigits[] = L"0123456789abcdef";
-    std::wstring hex;
-    for (const unsigned char byte : digest) {
-        hex += kDigits[byte >> 4];
-        hex += kDigits[byte & 15];
-    }
-    return hex;
-}
-
-// Writes the package into the partial download, across the tries of a run and
-// across runs, and, when it is bound, hashes it on the way: bytes that arrive
-// are never read a second time (only bytes kept from an earlier run are, once).
-class PackageSink : public ResponseSink {
+// The bytes of one package as they arrive, across the tries of a run and across
+// runs: written into a held file and, when the package is bound, hashed on the
+// way, so bytes that arrive are never read a second time (only bytes kept from
+// an earlier run are, once). Its lock is its own: a transfer given up while it
+// writes is never waited for, only the next use of the store waits.
+class PackageStore {
 public:
-    PackageSink(const PartialDownload& partial, const std::wstring& url, const std::optional<PackageBinding>& binding)
-        : partial_(partial), binding_(binding)
+    PackageStore(PartialDownload partial, const std::wstring& url, const std::optional<PackageBinding>& binding,
+                 const std::wstring& directPath)
+        : partial_(std::move(partial)), binding_(binding)
     {
         state_.url = url;
         if (binding_) {
             state_.size = binding_->size;
-            state_.sha256 = HexOf(binding_->sha256);
+            state_.sha256 = LowerHex(binding_->sha256.data(), binding_->sha256.size());
         }
-        const std::optional<PartialState> kept = partial_.Load();
-        const std::uint64_t bytes = partial_.KeptBytes();
+        // Without the partial download's folder, the package goes straight into the run folder.
+        const std::wstring path = partial_.Usable() ? partial_.PartPath() : directPath;
+        const std::optional<PartialState> kept = partial_.Usable() ? partial_.Load() : std::nullopt;
         // The same package: the same URL and, with keys, the same hash. Without
-        // keys, only a strong validator can tell the server still has those bytes.
+        // keys, only a validator can tell the server still has those bytes.
         if (kept && kept->url == url && kept->sha256 == state_.sha256 && (!binding_ || kept->size == state_.size) &&
-            (binding_ || !kept->validator.empty()) && bytes > 0 && bytes < kept->size && HashKept(bytes)) {
-            state_ = *kept;
-            written_ = bytes;
-        } else {
-            partial_.Discard();  // another package's, or nothing to go on with
-            hash_ = std::make_unique<Sha256>();
+            CanResume(*kept) && file_.Open(path, OPEN_EXISTING)) {
+            const std::uint64_t bytes = file_.Size();
+            if (bytes > 0 && bytes < kept->size && HashKept(bytes)) {
+                state_ = *kept;
+                written_ = bytes;
+                return;
+            }
         }
+        if (!file_.Valid() && !file_.Open(path, CREATE_ALWAYS)) {
+            openError_ = ::GetLastError();
+        }
+        Restart();
     }
+
+    std::mutex mutex;  // taken by each use; never held by the watcher of a transfer
 
     std::uint64_t Kept() const { return written_; }
 
-    // Range and If-Range when there are bytes to go on from.
-    std::wstring RequestHeaders() const { return written_ > 0 ? ResumeHeaders(written_, state_.validator) : L""; }
+    // Range and If-Range when there are bytes to go on from; without keys only
+    // a validator allows that, else the download starts again from zero.
+    std::wstring RequestHeaders()
+    {
+        if (written_ > 0 && !CanResume(state_)) {
+            Restart();
+        }
+        return written_ > 0 ? ResumeHeaders(written_, state_.validator) : L"";
+    }
 
     // Forgets what is kept: the next answer starts from zero.
     void Restart()
     {
-        partial_.Discard();
+        partial_.ForgetState();
+        if (file_.Valid() && !file_.Truncate()) {
+            openError_ = ::GetLastError();
+            file_.Close();
+        }
         written_ = 0;
         hash_ = std::make_unique<Sha256>();
     }
 
-    TransferEnd Begin(const ResponseHead& head) override
+    TransferEnd Begin(const ResponseHead& head)
     {
-        file_.Reset();
+        if (!file_.Valid()) {
+            ::SetLastError(openError_);
+            return TransferEnd::LocalWriteFailed;
+        }
         if (head.status == 206) {
             const bool lengthFits =
                 head.contentLength ? *head.contentLength == state_.size - written_ : binding_.has_value();
             if (written_ == 0 || !lengthFits || !ContinuesAt(head.contentRange, written_, state_.size)) {
                 return TransferEnd::RangeMismatch;
             }
-            return Open(OPEN_EXISTING);
+            return TransferEnd::Complete;
         }
         // A whole body, used as it comes: whatever was kept goes.
         if (!binding_ && !head.contentLength) {
@@ -92,22 +103,26 @@ public:
             return TransferEnd::WrongLength;
         }
         Restart();
+        if (!file_.Valid()) {
+            ::SetLastError(openError_);
+            return TransferEnd::LocalWriteFailed;
+        }
         state_.validator = ChooseValidator(head.etag, head.lastModified);
         if (!binding_) {
             state_.size = *head.contentLength;
         }
-        if (!partial_.Save(state_)) {
+        if (partial_.Usable() && !partial_.Save(state_)) {
             return TransferEnd::LocalWriteFailed;
         }
-        return Open(CREATE_ALWAYS);
+        return TransferEnd::Complete;
     }
 
-    TransferEnd Write(const char* data, DWORD size) override
+    TransferEnd Write(const char* data, DWORD size)
     {
         if (size > state_.size - written_) {
             return TransferEnd::TooLarge;
         }
-        if (!WriteAllBytes(file_.Get(), data, size)) {
+        if (!file_.Append(data, size)) {
             return TransferEnd::LocalWriteFailed;
         }
         written_ += size;
@@ -117,11 +132,14 @@ public:
         return TransferEnd::Complete;
     }
 
+    // A bound package needs no length to be told whole: fewer bytes are a cut.
+    TransferEnd End() const { return written_ < state_.size ? TransferEnd::ShortBody : TransferEnd::Complete; }
+
     // Whether what is kept after a failure is worth going on with next time.
     bool Resumable(const TransferOutcome& failed) const
     {
         const TransferEnd end = failed.end;
-        return written_ > 0 && (binding_ || !state_.validator.empty()) && end != TransferEnd::LocalWriteFailed &&
+        return partial_.Usable() && written_ > 0 && CanResume(state_) && end != TransferEnd::LocalWriteFailed &&
                end != TransferEnd::TooLarge && end != TransferEnd::WrongLength && end != TransferEnd::BadLength &&
                end != TransferEnd::NoLength && end != TransferEnd::RangeMismatch;
     }
@@ -129,7 +147,6 @@ public:
     // Why a completely downloaded package is not the one expected; null when it is.
     const wchar_t* Mismatch()
     {
-        file_.Reset();
         if (written_ != state_.size) {
             return L"its size differs from the one announced";
         }
@@ -144,35 +161,44 @@ public:
                                                                          : L"its SHA-256 differs from the manifest's";
     }
 
-private:
-    TransferEnd Open(DWORD disposition)
+    // Keeps the bytes for the next try, in this run or a later one.
+    void Keep() { file_.Close(); }
+    // Deletes the bytes and their state, so the space comes back now.
+    void Discard()
     {
-        // Shared for deletion: a refusal may remove the file while it is open.
-        file_.Reset(::CreateFileW(partial_.PartPath().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                  nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
-        LARGE_INTEGER end = {};
-        if (!file_.Valid() || !::SetFilePointerEx(file_.Get(), LARGE_INTEGER{}, &end, FILE_END) ||
-            static_cast<std::uint64_t>(end.QuadPart) != written_) {
-            return TransferEnd::LocalWriteFailed;
-        }
-        return TransferEnd::Complete;
+        file_.Delete();
+        partial_.ForgetState();
     }
 
-    // Hashes the bytes an earlier run kept; false when they cannot be read.
+    // The checked package, moved into its run folder and held for reading from there on.
+    std::optional<HeldFile> Finish(const std::wstring& path)
+    {
+        if (file_.Path() != path && !file_.MoveTo(path)) {
+            return std::nullopt;
+        }
+        partial_.ForgetState();
+        if (!file_.KeepForReading()) {
+            g_updateLog.Stream() << L" PackageRejected:" << path << L" someone else held it for writing";
+            return std::nullopt;
+        }
+        return std::move(file_);
+    }
+
+private:
+    bool CanResume(const PartialState& state) const { return binding_.has_value() || !state.validator.empty(); }
+
+    // Hashes the bytes an earlier run kept, through the hold; false when they cannot be read.
     bool HashKept(std::uint64_t bytes)
     {
         hash_ = std::make_unique<Sha256>();
         if (!binding_) {
             return true;
         }
-        HandleOwner file(::CreateFileW(partial_.PartPath().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                       OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
         std::vector<char> piece(1024 * 1024);
         for (std::uint64_t left = bytes; left > 0;) {
             DWORD read = 0;
             const DWORD want = static_cast<DWORD>(std::min<std::uint64_t>(left, piece.size()));
-            if (!file.Valid() || !::ReadFile(file.Get(), piece.data(), want, &read, nullptr) || read != want ||
-                !hash_->Update(piece.data(), read)) {
+            if (!file_.Read(piece.data(), want, read) || read != want || !hash_->Update(piece.data(), read)) {
                 return false;
             }
             left -= read;
@@ -180,98 +206,151 @@ private:
         return true;
     }
 
-    const PartialDownload& partial_;
+    PartialDownload partial_;  // a copy: a given-up transfer may outlive the caller's frame
     std::optional<PackageBinding> binding_;
     PartialState state_;
-    std::uint64_t written_ = 0;  // bytes in the part file, all of them hashed
+    std::uint64_t written_ = 0;  // bytes in the file, all of them hashed
     std::unique_ptr<Sha256> hash_;
-    HandleOwner file_;
+    HeldFile file_;
+    DWORD openError_ = 0;
 };
 
-std::wstring CreatePackageFolder()
-{
-    wchar_t temp[MAX_PATH] = {};
-    const DWORD length = ::GetTempPathW(MAX_PATH, temp);
-    if (length == 0 || length >= MAX_PATH) {
-        return std::wstring();
-    }
-    for (int draw = 0; draw < kFolderDraws; ++draw) {
-        std::uint32_t number = 0;
-        if (!RandomBelow(kFolderNumbers, number)) {
-            return std::wstring();
-        }
-        const std::wstring folder = temp + std::to_wstring(number);
-        if (::CreateDirectoryW(folder.c_str(), nullptr)) {
-            return folder;
-        }
-        if (::GetLastError() != ERROR_ALREADY_EXISTS) {
-            return std::wstring();
-        }
-        // Someone else's folder, or an earlier run's: what it holds is not ours to run.
-    }
-    return std::wstring();
-}
+// One try's view of the store. Once the try is over, a thread that was given up
+// and wakes later finds the view cut, and touches nothing.
+class AttemptSink : public ResponseSink {
+public:
+    explicit AttemptSink(std::shared_ptr<PackageStore> store) : store_(std::move(store)) {}
 
-// The run folder is left as the run found it: empty, then gone.
-bool RemoveRunFolder(const std::wstring& folder)
+    TransferEnd Begin(const ResponseHead& head) override
+    {
+        std::lock_guard<std::mutex> hold(store_->mutex);
+        return cut_ ? TransferEnd::Stalled : store_->Begin(head);
+    }
+    TransferEnd Write(const char* data, DWORD size) override
+    {
+        std::lock_guard<std::mutex> hold(store_->mutex);
+        return cut_ ? TransferEnd::Stalled : store_->Write(data, size);
+    }
+    TransferEnd End() override
+    {
+        std::lock_guard<std::mutex> hold(store_->mutex);
+        return cut_ ? TransferEnd::Stalled : store_->End();
+    }
+    void Cut()
+    {
+        std::lock_guard<std::mutex> hold(store_->mutex);
+        cut_ = true;
+    }
+
+private:
+    std::shared_ptr<PackageStore> store_;
+    bool cut_ = false;
+};
+
+// One try, with a resume refused by the server started again from zero at once
+// (in the time that is left).
+TransferOutcome TryPackage(const std::wstring& url, const TransferLimits& bounded, std::uint64_t deadline,
+                           const std::shared_ptr<PackageStore>& store)
 {
-    ::RemoveDirectoryW(folder.c_str());
-    return false;
+    const auto get = [&](const TransferLimits& limits) {
+        std::wstring headers;
+        {
+            std::lock_guard<std::mutex> hold(store->mutex);
+            headers = store->RequestHeaders();
+        }
+        const auto sink = std::make_shared<AttemptSink>(store);
+        const TransferOutcome outcome = HttpGet(url, limits, sink, headers);
+        sink->Cut();
+        return outcome;
+    };
+    const TransferOutcome tried = get(bounded);
+    const bool resumeRefused =
+        tried.end == TransferEnd::RangeMismatch || (tried.end == TransferEnd::HttpStatus && tried.status == 416);
+    {
+        std::lock_guard<std::mutex> hold(store->mutex);
+        if (!resumeRefused || store->Kept() == 0) {
+            return tried;
+        }
+        store->Restart();  // not the bytes kept: from zero, at once
+    }
+    return get(LimitsBefore(bounded, deadline));
 }
 
 }  // namespace
 
-bool DownloadPackage(const std::wstring& url, const std::optional<PackageBinding>& binding, std::wstring& path)
+DownloadedPackage::~DownloadedPackage()
+{
+    if (!folder_.empty()) {
+        file_.Close();
+        RemoveRunFolder(folder_);
+    }
+}
+
+void DownloadedPackage::LeaveForLater()
+{
+    LeaveRunFolder(folder_);
+    folder_.clear();
+}
+
+std::optional<DownloadedPackage> DownloadPackage(const std::wstring& url, const std::optional<PackageBinding>& binding,
+                                                 std::wstring& why)
 {
     std::wstring fileName;
     if (!HasHttpScheme(url) || !FileNameFromUrl(url, fileName) || !IsPlainFileName(fileName)) {
-        return false;
+        why = L"the package URL is not usable";
+        return std::nullopt;
     }
-    const std::wstring folder = CreatePackageFolder();
+    const std::wstring folder = CreateRunFolder();
     if (folder.empty()) {
         g_updateLog.Stream() << L" NoPackageFolder:" << static_cast<unsigned long>(::GetLastError());
-        return false;
+        why = L"no folder for it could be made";
+        return std::nullopt;
     }
-    path = JoinPackagePath(folder, fileName, MAX_PATH);
-    const PartialDownload partial;
-    if (path.empty() || !partial.Usable()) {
-        return RemoveRunFolder(folder);
+    const std::wstring path = JoinPackagePath(folder, fileName, MAX_PATH);
+    if (path.empty()) {
+        RemoveRunFolder(folder);
+        why = L"its path would be too long";
+        return std::nullopt;
     }
     g_updateLog.Stream() << L"szDownUrl:" << url << path;
 
-    const auto sink = std::make_shared<PackageSink>(partial, url, binding);
-    if (sink->Kept() > 0) {
-        g_updateLog.Stream() << L" Resume:" << sink->Kept() << L" bytes kept";
+    const auto store = std::make_shared<PackageStore>(PartialDownload(), url, binding, path);
+    std::unique_lock<std::mutex> hold(store->mutex);
+    if (store->Kept() > 0) {
+        g_updateLog.Stream() << L" Resume:" << store->Kept() << L" bytes kept";
     }
+    hold.unlock();
     TransferLimits limits = DefaultTransferLimits();
     limits.maxBytes = binding ? binding->size : VELMAR_MAX_PACKAGE_BYTES;
     const std::uint64_t deadline = ::GetTickCount64() + VELMAR_PACKAGE_TIME_LIMIT_MS;
     const TransferOutcome outcome = RunWithRetries(limits, deadline, [&](const TransferLimits& bounded) {
-        TransferOutcome tried = HttpGet(url, bounded, sink, sink->RequestHeaders());
-        const bool resumeRefused = tried.end == TransferEnd::RangeMismatch ||
-                                   (tried.end == TransferEnd::HttpStatus && tried.status == 416);
-        if (resumeRefused && sink->Kept() > 0) {
-            sink->Restart();  // not the bytes kept: from zero, at once
-            tried = HttpGet(url, bounded, sink);
-        }
-        return tried;
+        return TryPackage(url, bounded, deadline, store);
     });
+    hold.lock();
     if (!outcome.Complete()) {
-        if (sink->Resumable(outcome)) {
-            g_updateLog.Stream() << L" PackageKept:" << sink->Kept() << L" bytes for the next try";
+        why = DescribeTransferEnd(outcome, limits);
+        if (store->Resumable(outcome)) {
+            g_updateLog.Stream() << L" PackageKept:" << store->Kept() << L" bytes for the next try";
+            store->Keep();
         } else {
-            partial.Discard();  // never resumable: the space comes back now
+            store->Discard();  // never resumable: the space comes back now
         }
-        return RemoveRunFolder(folder);
+        RemoveRunFolder(folder);
+        return std::nullopt;
     }
-    if (const wchar_t* why = sink->Mismatch()) {
-        g_updateLog.Stream() << L" PackageRejected:" << url << L" " << why;
-        partial.Discard();
-        return RemoveRunFolder(folder);
+    if (const wchar_t* mismatch = store->Mismatch()) {
+        g_updateLog.Stream() << L" PackageRejected:" << url << L" " << mismatch;
+        why = mismatch;
+        store->Discard();
+        RemoveRunFolder(folder);
+        return std::nullopt;
     }
-    if (!partial.Finish(path)) {
-        partial.Discard();
-        return RemoveRunFolder(folder);
+    std::optional<HeldFile> held = store->Finish(path);
+    if (!held) {
+        why = L"it could not be held";
+        store->Discard();
+        RemoveRunFolder(folder);
+        return std::nullopt;
     }
-    return true;
+    return DownloadedPackage(std::move(*held), folder);
 }

@@ -4,11 +4,22 @@
 #include "base/file_io.h"
 #include "base/handle_owner.h"
 #include "base/utf8_text.h"
+#include "log/update_log.h"
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cwchar>
 #include <vector>
+
+namespace {
+
+bool IsHeaderSafe(const std::wstring& text)
+{
+    return std::none_of(text.begin(), text.end(), [](wchar_t c) { return c < 0x20 || c == 0x7F; });
+}
+
+}  // namespace
 
 std::string FormatPartialState(const PartialState& state)
 {
@@ -39,8 +50,11 @@ std::optional<PartialState> ParsePartialState(const std::string& text)
         }
         at = end + 1;
     }
-    return at == wide.size() && !state.url.empty() && state.size != 0 ? std::optional<PartialState>(state)
-                                                                      : std::nullopt;
+    // A control character would reach a request header line.
+    return at == wide.size() && !state.url.empty() && state.size != 0 && IsHeaderSafe(state.url) && IsHeaderSafe(state.validator) &&
+                   IsHeaderSafe(state.sha256)
+               ? std::optional<PartialState>(state)
+               : std::nullopt;
 }
 
 std::wstring ResumeHeaders(std::uint64_t offset, const std::wstring& validator)
@@ -54,11 +68,12 @@ std::wstring ResumeHeaders(std::uint64_t offset, const std::wstring& validator)
 
 std::wstring ChooseValidator(const std::wstring& etag, const std::wstring& lastModified)
 {
-    // A weak ETag (W/"...") may match other bytes, so it cannot vouch for a range.
-    if (etag.size() >= 2 && etag.front() == L'"' && etag.back() == L'"') {
+    // A weak ETag (W/"...") may match other bytes, so it cannot vouch for a range;
+    // one with a control character cannot go into a header line.
+    if (etag.size() >= 2 && etag.front() == L'"' && etag.back() == L'"' && IsHeaderSafe(etag)) {
         return etag;
     }
-    return lastModified;
+    return IsHeaderSafe(lastModified) ? lastModified : std::wstring();
 }
 
 bool ContinuesAt(const std::wstring& contentRange, std::uint64_t offset, std::uint64_t size)
@@ -76,19 +91,54 @@ bool ContinuesAt(const std::wstring& contentRange, std::uint64_t offset, std::ui
     return first && last && total && *first == offset && *total == size && *last + 1 == size;
 }
 
+namespace {
+
+// A folder where a file belongs, or a file where the folder belongs, would stop
+// every download: it goes if it can, and the log says so either way.
+bool ClearObstacle(const std::wstring& path, bool folderWanted)
+{
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return true;
+    }
+    const bool isFolder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    const bool isLink = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    if (isFolder == folderWanted && !isLink) {
+        return true;
+    }
+    // Only an empty folder is removed, and a link is removed as a link.
+    const bool removed = isFolder ? ::RemoveDirectoryW(path.c_str()) != 0 : ::DeleteFileW(path.c_str()) != 0;
+    auto& entry = g_updateLog.Stream() << L" PartialObstacle:" << path;
+    if (removed) {
+        entry << L" removed";
+    } else {
+        entry << L" could not be removed (Windows error " << static_cast<unsigned long>(::GetLastError())
+              << L"), downloading without resume";
+    }
+    return removed;
+}
+
+}  // namespace
+
 PartialDownload::PartialDownload()
 {
-    wchar_t temp[MAX_PATH] = {};
-    const DWORD length = ::GetTempPathW(MAX_PATH, temp);
-    if (length == 0 || length >= MAX_PATH) {
+    const std::wstring temp = TempFolder();
+    if (temp.empty()) {
         return;
     }
-    const std::wstring folder = std::wstring(temp) + L"VelmarUpdate";
+    const std::wstring folder = temp + L"VelmarUpdate";
+    if (!ClearObstacle(folder, true)) {
+        return;
+    }
     ::CreateDirectoryW(folder.c_str(), nullptr);
     const DWORD attributes = ::GetFileAttributesW(folder.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-        (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
-        folder_ = folder;
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        return;
+    }
+    folder_ = folder;
+    if (!ClearObstacle(PartPath(), false) || !ClearObstacle(StatePath(), false)) {
+        folder_.clear();
     }
 }
 
@@ -110,23 +160,4 @@ bool PartialDownload::Save(const PartialState& state) const
     return WriteWholeFile(StatePath(), FormatPartialState(state));
 }
 
-std::uint64_t PartialDownload::KeptBytes() const
-{
-    WIN32_FILE_ATTRIBUTE_DATA data = {};
-    if (!::GetFileAttributesExW(PartPath().c_str(), GetFileExInfoStandard, &data)) {
-        return 0;
-    }
-    return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-}
-
-void PartialDownload::Discard() const
-{
-    ::DeleteFileW(StatePath().c_str());
-    ::DeleteFileW(PartPath().c_str());
-}
-
-bool PartialDownload::Finish(const std::wstring& path) const
-{
-    ::DeleteFileW(StatePath().c_str());
-    return ::MoveFileExW(PartPath().c_str(), path.c_str(), MOVEFILE_COPY_ALLOWED) != 0;
-}
+void PartialDownload::ForgetState() const { ::DeleteFileW(StatePath().c_str()); }

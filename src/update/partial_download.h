@@ -26,22 +26,20 @@ std::wstring ChooseValidator(const std::wstring& etag, const std::wstring& lastM
 // A 206's "bytes <first>-<last>/<total>" continues `offset` of a package of `size` bytes to its end.
 bool ContinuesAt(const std::wstring& contentRange, std::uint64_t offset, std::uint64_t size);
 
+// Where the kept bytes and their state live: %TEMP%\VelmarUpdate\package.part
+// and package.state. The part file itself is written through a HeldFile.
 class PartialDownload {
 public:
-    // %TEMP%\VelmarUpdate, made when missing; Usable() is false when it cannot be.
+    // Makes the folder when missing, removing what stands in the way where it
+    // can; Usable() is false when it cannot be had (then nothing is kept).
     PartialDownload();
     bool Usable() const { return !folder_.empty(); }
     std::wstring PartPath() const { return folder_ + L"\\package.part"; }
 
     std::optional<PartialState> Load() const;
     bool Save(const PartialState& state) const;
-    // The bytes kept; 0 when there are none.
-    std::uint64_t KeptBytes() const;
-    // Deletes the bytes and their state: what a new package, or a failure that
-    // cannot be resumed, leaves.
-    void Discard() const;
-    // Moves the finished package to `path` and forgets the state.
-    bool Finish(const std::wstring& path) const;
+    // Deletes the state: the part file no longer goes with it.
+    void ForgetState() const;
 
 private:
     std::wstring StatePath() const { return folder_ + L"\\package.state"; }

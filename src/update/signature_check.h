@@ -2,29 +2,7 @@
 // bytes, signed with ECDSA P-256.
 #pragma once
 
-#include <cstddef>
-#include <memory>
 #include <string>
-
-// Incremental SHA-256. One use: after Finish, or after any failure, it takes no
-// more data and Finish fails.
-class Sha256 {
-public:
-    Sha256();
-    ~Sha256();
-    Sha256(const Sha256&) = delete;
-    Sha256& operator=(const Sha256&) = delete;
-
-    // False when CNG could not start a hash, or once the hasher is used up.
-    bool Started() const;
-    // Any size, including more than 4 GiB in one call.
-    bool Update(const void* data, std::size_t size);
-    bool Finish(unsigned char (&digest)[32]);
-
-private:
-    struct State;
-    std::unique_ptr<State> state_;
-};
 
 enum class SignatureVerdict {
     Valid,

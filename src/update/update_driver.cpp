@@ -1,14 +1,20 @@
 #include "update/update_driver.h"
 
+#include "base/file_io.h"
 #include "build_settings.h"
 #include "log/update_log.h"
+#include "net/transfer_rules.h"
 #include "update/check_schedule.h"
 #include "update/host_messages.h"
 #include "update/installer_launch.h"
 #include "update/manifest.h"
 #include "update/package_download.h"
+#include "update/package_location.h"
+#include "update/rollout_rules.h"
+#include "update/run_folder.h"
 #include "update/update_decision.h"
 #include "update/update_result.h"
+#include "update/updater_registry.h"
 
 std::int32_t g_nUpdateResult = kUpdateSucceeded;
 
@@ -16,11 +22,82 @@ namespace {
 
 constexpr wchar_t kBaseUrl[] = VELMAR_UPDATE_BASE_URL;
 
+// How fetching and installing one package ended.
+struct PackageOutcome {
+    InstallerResult result = InstallerResult::NotStarted;
+    bool patchMendable = false;  // a failed patch that the full package can mend
+    std::wstring why;            // for the log, when it failed
+};
+
+// Whether the release is offered to this installation yet; the log says why not.
+bool IsOfferedHere(const Manifest& manifest)
+{
+    if (!manifest.rollout) {
+        return true;  // no rollout: offered to all
+    }
+    const std::wstring& version = manifest.main.version;
+    const std::optional<std::uint32_t> rollout = ParseRollout(*manifest.rollout);
+    if (!rollout) {
+        g_updateLog.Stream() << L" RolloutWait:" << version << L" rollout malformed";
+        return false;
+    }
+    const std::optional<std::uint64_t> id = InstallId();
+    const std::uint32_t place = id ? RolloutPlace(version, *id) : 9999;
+    if (IsOffered(place, *rollout)) {
+        return true;
+    }
+    g_updateLog.Stream() << L" RolloutWait:" << version << L" offered to " << *manifest.rollout
+                         << L"% of installations, this one is at " << PlaceAsPercent(place) << L"%";
+    return false;
+}
+
+// Fetches one package, with keys only the exact one the signed manifest binds,
+// and runs its installer.
+PackageOutcome FetchAndInstall(PackageKind kind, const std::wstring& url, const std::wstring& manifestKey,
+                               const Manifest& manifest, const UpdateKeys& keys, const UpdateOptions& options)
+{
+    PackageOutcome outcome;
+    outcome.patchMendable = kind == PackageKind::Patch;
+    std::optional<PackageBinding> binding;
+    if (keys.Any()) {
+        binding = BindingOf(manifest, manifestKey);
+        if (!binding) {
+            outcome.why = L"the manifest binds no [sha256] and [size] for " + manifestKey;
+            g_updateLog.Stream() << L" PackageRejected:" << url << L" " << outcome.why;
+            return outcome;
+        }
+    }
+    std::optional<DownloadedPackage> package = DownloadPackage(url, binding, outcome.why);
+    if (!package) {
+        return outcome;
+    }
+    NotifyInstalling();
+    outcome.result = kind == PackageKind::Full ? RunFullInstaller(package->Path(), options.installPath)
+                                               : RunPatchArchiveFile(package->Path());
+    outcome.patchMendable = kind == PackageKind::Patch && outcome.result == InstallerResult::Failed;
+    if (outcome.result == InstallerResult::Failed) {
+        outcome.why = L"setup.exe failed";  // only a patch is mended this way
+    } else if (outcome.result == InstallerResult::StillRunning) {
+        package->LeaveForLater();  // the installer may still read it
+    }
+    return outcome;
+}
+
+// The full package in place of a failed patch, when it can be had: newest set
+// and usable (with keys, bound) and an install folder to give its installer.
+bool CanFallBack(const Manifest& manifest, const UpdateKeys& keys, const UpdateOptions& options)
+{
+    std::wstring fileName;
+    const std::wstring& newest = manifest.main.newest;
+    return HasHttpScheme(newest) && FileNameFromUrl(newest, fileName) && IsPlainFileName(fileName) &&
+           (!keys.Any() || BindingOf(manifest, L"newest")) && IsExistingFolder(options.installPath);
+}
+
 // The manifest, the plan, the package, the installer: the result of a check that is due.
 std::int32_t CheckAndInstall(const UpdateOptions& options, const UpdateKeys& keys)
 {
-    std::wstring manifestPath;
-    switch (FetchManifest(std::wstring(kBaseUrl) + L"version.ini", keys, manifestPath)) {
+    const FetchedManifest fetched = FetchManifest(std::wstring(kBaseUrl) + L"version.ini", keys);
+    switch (fetched.status) {
     case ManifestFetch::Fetched:
         break;
     case ManifestFetch::Unavailable:
@@ -28,37 +105,25 @@ std::int32_t CheckAndInstall(const UpdateOptions& options, const UpdateKeys& key
     case ManifestFetch::Rejected:
         return kUpdateFailed;
     }
-    const ManifestValues manifest = ReadManifestValues(manifestPath);
-    g_updateLog.Stream() << L" NewVer:" << manifest.version << L" MinVer:" << manifest.miniver;
-    if (keys.Any() && !AcceptSignedManifest(manifestPath)) {
+    const Manifest& manifest = fetched.manifest;
+    g_updateLog.Stream() << L" NewVer:" << manifest.main.version << L" MinVer:" << manifest.main.miniver;
+    if (keys.Any() && !AcceptSignedManifest(manifest, keys.keys[*fetched.signingKey])) {
         return kUpdateFailed;  // stale, replayed or malformed: someone answers who must not
     }
 
-    const UpdatePlan plan = DecideUpdate(options.installedVersion, manifest, kBaseUrl);
-    if (plan.kind == PackageKind::None) {
+    const UpdatePlan plan = DecideUpdate(options.installedVersion, manifest.main, kBaseUrl);
+    if (plan.kind == PackageKind::None || !IsOfferedHere(manifest)) {
         return kUpdateSucceeded;
     }
     if (plan.kind == PackageKind::Patch) {
         NotifyUpdateAvailable(plan.version.c_str());  // never for the full package
     }
-    // With keys, only the exact package the signed manifest binds is fetched and run.
-    std::optional<PackageBinding> binding;
-    if (keys.Any()) {
-        binding = ReadPackageBinding(manifestPath, plan.manifestKey);
-        if (!binding) {
-            g_updateLog.Stream() << L" PackageRejected:" << plan.url << L" the manifest binds no [sha256] and [size] for "
-                                 << plan.manifestKey;
-            return kUpdateFailed;
-        }
+    PackageOutcome outcome = FetchAndInstall(plan.kind, plan.url, plan.manifestKey, manifest, keys, options);
+    if (outcome.result != InstallerResult::Succeeded && outcome.patchMendable && CanFallBack(manifest, keys, options)) {
+        g_updateLog.Stream() << L" PatchFallback:" << outcome.why << L", taking the full package";
+        outcome = FetchAndInstall(PackageKind::Full, manifest.main.newest, L"newest", manifest, keys, options);
     }
-    std::wstring package;
-    if (!DownloadPackage(plan.url, binding, package)) {
-        return kUpdateFailed;
-    }
-    NotifyInstalling();
-    const bool installed = plan.kind == PackageKind::Full ? RunFullInstaller(package, options.installPath)
-                                                          : RunPatchArchiveFile(package);
-    return installed ? kUpdateSucceeded : kUpdateFailed;
+    return outcome.result == InstallerResult::Succeeded ? kUpdateSucceeded : kUpdateFailed;
 }
 
 }  // namespace
@@ -70,6 +135,7 @@ int RunUpdateCycle(const UpdateOptions& options, const UpdateKeys& keys)
     std::int32_t result = kUpdateFailed;
     try {
         NotifyCheckingForUpdate();
+        RemoveLeftRunFolders();
         result = kUpdateSucceeded;
         if (IsUpdateCheckDue() != 0) {
             result = CheckAndInstall(options, keys);

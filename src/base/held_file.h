@@ -1,0 +1,51 @@
+// A file this process writes and keeps hold of: while it is open, other
+// programs may read it but not write, rename or delete it, so what was written
+// and checked is what stays there.
+#pragma once
+
+#include "base/handle_owner.h"
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+class HeldFile {
+public:
+    HeldFile() = default;
+    HeldFile(HeldFile&&) = default;
+    HeldFile& operator=(HeldFile&&) = default;
+
+    // Opens for reading, writing and deletion, shared for reading only;
+    // disposition is OPEN_EXISTING or CREATE_ALWAYS. False (GetLastError() says
+    // why) when it cannot be had so.
+    bool Open(const std::wstring& path, DWORD disposition);
+    bool Valid() const { return handle_.Valid(); }
+    const std::wstring& Path() const { return path_; }
+
+    std::uint64_t Size() const;
+    // Reads from the start, piece by piece: for bytes an earlier run kept.
+    bool Read(void* buffer, DWORD size, DWORD& got);
+    // Writes at the end.
+    bool Append(const void* data, std::size_t size);
+    // Back to no bytes.
+    bool Truncate();
+    // Renames the file while it stays held; the target must not exist.
+    bool MoveTo(const std::wstring& path);
+    // Deletes the file and lets it go.
+    void Delete();
+    // Lets the file go; it stays on disk.
+    void Close() { handle_.Reset(); }
+
+    // Trades write access for a hold that still lets others read, so an
+    // installer that opens the file for reading with FILE_SHARE_READ only (or
+    // runs it) can. Windows cannot take write access from an open handle: the
+    // bytes are locked against writes while the one handle is traded for the
+    // other, and the file must then be the same one. False, with the file let
+    // go, when anyone else holds it for writing or it was swapped meanwhile.
+    bool KeepForReading();
+
+private:
+    HandleOwner handle_;
+    std::wstring path_;
+};

@@ -1,0 +1,88 @@
+#include "update/updater_registry.h"
+
+#include "base/random.h"
+
+#include <windows.h>
+#include <shlwapi.h>
+
+namespace {
+
+constexpr wchar_t kLeftFoldersValue[] = L"LeftFolders";
+constexpr wchar_t kInstallIdValue[] = L"InstallId";
+constexpr std::uint64_t kLargestSerial = 0x7FFFFFFFFFFFFFFFull;
+// Far more than a few folder paths; a longer list is not ours.
+constexpr DWORD kMaxListBytes = 64 * 1024;
+
+}  // namespace
+
+std::optional<std::uint64_t> ReadManifestSerial(const std::wstring& valueName)
+{
+    std::uint64_t stored = 0;
+    DWORD type = REG_NONE;
+    DWORD size = sizeof stored;
+    // As for the time stamp: only an 8-byte REG_QWORD counts.
+    const DWORD status = ::SHGetValueW(HKEY_CURRENT_USER, kUpdaterRegistryKey, valueName.c_str(), &type, &stored, &size);
+    if (status != ERROR_SUCCESS || type != REG_QWORD || size != sizeof stored || stored > kLargestSerial) {
+        return std::nullopt;
+    }
+    return stored;
+}
+
+void SaveManifestSerial(const std::wstring& valueName, std::uint64_t serial)
+{
+    // A failed write leaves the older serial; the next manifest is judged by that.
+    ::SHSetValueW(HKEY_CURRENT_USER, kUpdaterRegistryKey, valueName.c_str(), REG_QWORD, &serial, sizeof serial);
+}
+
+std::optional<std::uint64_t> InstallId()
+{
+    std::uint64_t id = 0;
+    DWORD type = REG_NONE;
+    DWORD size = sizeof id;
+    if (::SHGetValueW(HKEY_CURRENT_USER, kUpdaterRegistryKey, kInstallIdValue, &type, &id, &size) == ERROR_SUCCESS &&
+        type == REG_QWORD && size == sizeof id && id != 0) {
+        return id;
+    }
+    do {
+        if (!RandomBytes(&id, sizeof id)) {
+            return std::nullopt;
+        }
+    } while (id == 0);
+    ::SHSetValueW(HKEY_CURRENT_USER, kUpdaterRegistryKey, kInstallIdValue, REG_QWORD, &id, sizeof id);
+    return id;
+}
+
+std::vector<std::wstring> ReadLeftFolders()
+{
+    std::vector<wchar_t> data(kMaxListBytes / sizeof(wchar_t) + 2, L'\0');
+    DWORD type = REG_NONE;
+    DWORD size = kMaxListBytes;
+    std::vector<std::wstring> folders;
+    if (::SHGetValueW(HKEY_CURRENT_USER, kUpdaterRegistryKey, kLeftFoldersValue, &type, data.data(), &size) !=
+            ERROR_SUCCESS ||
+        type != REG_MULTI_SZ) {
+        return folders;
+    }
+    // The zeros behind the data end the last string even when the value lacks them.
+    for (const wchar_t* next = data.data(); next < data.data() + size / sizeof(wchar_t) && *next != L'\0';) {
+        folders.emplace_back(next);
+        next += folders.back().size() + 1;
+    }
+    return folders;
+}
+
+void SaveLeftFolders(const std::vector<std::wstring>& folders)
+{
+    if (folders.empty()) {
+        ::SHDeleteValueW(HKEY_CURRENT_USER, kUpdaterRegistryKey, kLeftFoldersValue);
+        return;
+    }
+    std::wstring list;
+    for (const std::wstring& folder : folders) {
+        list += folder;
+        list += L'\0';
+    }
+    list += L'\0';
+    ::SHSetValueW(HKEY_CURRENT_USER, kUpdaterRegistryKey, kLeftFoldersValue, REG_MULTI_SZ, list.data(),
+                  static_cast<DWORD>(list.size() * sizeof(wchar_t)));
+}

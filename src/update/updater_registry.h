@@ -1,0 +1,27 @@
+// What the updater keeps of its own beside LastTimeCheck, under
+// HKEY_CURRENT_USER\Software\Orvanta Velmar\Velmar. Each value counts only with
+// its own type and size: anything else reads as absent.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+constexpr wchar_t kUpdaterRegistryKey[] = L"Software\\Orvanta Velmar\\Velmar";
+
+// The highest manifest serial accepted under one signing key (REG_QWORD
+// `valueName`); nullopt when absent, of another type or size, or above 2^63 - 1.
+std::optional<std::uint64_t> ReadManifestSerial(const std::wstring& valueName);
+void SaveManifestSerial(const std::wstring& valueName, std::uint64_t serial);
+
+// This installation's random id for staged rollouts (REG_QWORD InstallId),
+// drawn once from the system's cryptographic generator and never 0; drawn anew
+// and stored when absent, 0, or of another type or size. nullopt when no
+// number can be drawn. It never leaves the machine.
+std::optional<std::uint64_t> InstallId();
+
+// Run folders whose installer was still running when its run ended (REG_MULTI_SZ
+// LeftFolders): a later run removes them.
+std::vector<std::wstring> ReadLeftFolders();
+void SaveLeftFolders(const std::vector<std::wstring>& folders);
