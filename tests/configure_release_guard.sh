@@ -1,6 +1,6 @@
 #!/bin/sh
 # The release preset must not configure an updater that skips signature checks by
-# accident, must refuse a key file that is not a P-256 public key, and must build
+# accident, nor one that still names the placeholder servers, must refuse a key file that is not a P-256 public key, and must build
 # in exactly the key it was given.
 #   configure_release_guard.sh CMAKE SOURCE_DIR
 set -u
@@ -16,7 +16,8 @@ configure() {
     expect=$1 text=$2
     shift 2
     n=$((n + 1))
-    if (cd "$src" && "$cmake" --preset release -B "$work/build$n" "$@") >"$work/out$n" 2>&1; then
+    if (cd "$src" && "$cmake" --preset release -B "$work/build$n" "-DVELMAR_UPDATE_BASE_URL=$base_url" \
+            "-DVELMAR_ERROR_LOG_URL=$errorlog_url" "$@") >"$work/out$n" 2>&1; then
         got=ok
     else
         got=fail
@@ -31,10 +32,14 @@ configure() {
     fi
 }
 
+base_url=https://update.orvanta.test/velmar/update/
+errorlog_url="https://errorlog.orvanta.test/index.php?do=adderrorlog"
 pub=$src/tests/keys/test-update-key.pub.pem
 openssl ecparam -name secp384r1 -genkey -noout 2>/dev/null | openssl ec -pubout -out "$work/p384.pub.pem" 2>/dev/null
 
 configure fail "-DVELMAR_UPDATE_PUBLIC_KEY="
+configure fail "VELMAR_UPDATE_BASE_URL is still a placeholder" -DVELMAR_ALLOW_UNSIGNED_UPDATES=ON \
+    -DVELMAR_UPDATE_BASE_URL=http://update.velmar.orvanta.example/update/
 configure ok "Update signatures: not checked" -DVELMAR_ALLOW_UNSIGNED_UPDATES=ON
 configure fail "this is a private key" "-DVELMAR_UPDATE_PUBLIC_KEY=$src/tests/keys/test-update-key.pem"
 configure fail "not an ECDSA P-256 public key" "-DVELMAR_UPDATE_PUBLIC_KEY=$work/p384.pub.pem"

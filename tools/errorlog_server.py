@@ -69,7 +69,9 @@ class Reply:
       location         - a Location header, for a redirect status;
       stall_after      - the head and this many bytes of the body, then nothing for stall_seconds;
       trickle          - the body one byte every this many seconds;
-      trickle_head     - the head, padded to over 4 KiB, one byte every this many seconds.
+      trickle_head     - the head, padded to over 4 KiB, one byte every this many seconds;
+      endless          - after the head (no Content-Length), zeros as fast as the client takes them,
+                         for as long as it does; the server counts them in streamed_bytes.
     Stalls and trickles end early when the client goes away or the server stops.
     """
     status: int = 200
@@ -83,6 +85,7 @@ class Reply:
     stall_after: int = None
     trickle: float = None
     trickle_head: float = None
+    endless: bool = False
 
     def __post_init__(self):
         if self.framing not in FRAMINGS:
@@ -424,7 +427,14 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         if reply.trickle_head is not None:
             self._trickle(head, reply.trickle_head)
             head = b""
-        if reply.stall_after is not None:
+        if reply.endless:
+            self.wfile.write(head)
+            zeros = bytes(256 * 1024)
+            while not self.server.owner._stopping.is_set():
+                self.wfile.write(zeros)
+                with self.server.owner._lock:
+                    self.server.owner.streamed_bytes += len(zeros)
+        elif reply.stall_after is not None:
             self.wfile.write(head + body[:reply.stall_after])
             self._idle(reply.stall_seconds)
         elif reply.trickle is not None:
@@ -517,6 +527,7 @@ class ErrorLogServer:
         self._lock = threading.Condition()
         self._requests = []
         self._connections = 0
+        self.streamed_bytes = 0  # of endless replies
         self._tls_failures = 0
         self._stopping = threading.Event()
         self._httpd = None

@@ -44,6 +44,9 @@ class Fault:
     headers:        more header lines, name -> value (a Retry-After, say)
     content_length: the Content-Length exactly as written (leading zeros, say) instead of the body's
     cut_file_at:    serve the real file as usual (ranges too), but close after this many body bytes
+    no_length:      with cut_file_at: the file's answer carries no Content-Length
+    no_validators:  with cut_file_at: the file's answer carries neither ETag nor Last-Modified
+    endless:        a keep-alive 200 whose body (zeros, under `content_length`) never ends
     times:          answer this way this many times, then serve the file again (None: always)
     A stall ends early when the client goes away.
     """
@@ -61,6 +64,8 @@ class Fault:
     headers: dict = None
     content_length: str = None
     cut_file_at: int = None
+    no_validators: bool = False
+    endless: bool = False
     times: int = None
 
 
@@ -122,13 +127,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if fault is not None and fault.cut_file_at is None:
             return self.answer_fault(fault)
         try:
-            self.serve_file(path, None if fault is None else fault.cut_file_at)
+            self.serve_file(path, fault)
         except (BrokenPipeError, ConnectionResetError):
             pass
 
-    def serve_file(self, path, cut_at=None):
+    def serve_file(self, path, fault=None):
         """The file, with a strong ETag and Last-Modified, and the rest of it for "Range: bytes=N-" when
-        If-Range is absent or names this very file."""
+        If-Range is absent or names this very file; a fault may cut it and leave headers out."""
+        cut_at = None if fault is None else fault.cut_file_at
         local = self.local_path(path)
         if local is not None and not os.path.isfile(local) and self.server.sign_key and local.endswith(".sig") \
                 and os.path.isfile(local[:-4]):
@@ -147,11 +153,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 return self.answer_fault(Fault(416, b""))
         self.send_response(206 if start else 200)
         self.send_header("Content-Type", "application/octet-stream")
-        self.send_header("Content-Length", str(stat.st_size - start))
+        if fault is None or not fault.no_length:
+            self.send_header("Content-Length", str(stat.st_size - start))
         if start:
             self.send_header("Content-Range", "bytes %d-%d/%d" % (start, stat.st_size - 1, stat.st_size))
-        self.send_header("ETag", etag)
-        self.send_header("Last-Modified", modified)
+        if fault is None or not fault.no_validators:
+            self.send_header("ETag", etag)
+            self.send_header("Last-Modified", modified)
         if cut_at is not None:
             self.send_header("Connection", "close")
             self.close_connection = True
@@ -198,6 +206,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
             pass
 
     def misbehave(self, fault):
+        if fault.endless:
+            self.close_connection = False  # keep-alive: a client that closes early may read on
+            self.send_response(200)
+            self.send_header("Content-Length", fault.content_length)
+            self.end_headers()
+            zeros = bytes(256 * 1024)
+            while True:
+                self.wfile.write(zeros)
+                with self.server.lock:
+                    self.server.bytes_served += len(zeros)
         if fault.stall is not None and fault.stall_after is None:
             self.wait_unless_gone(fault.stall)
             return

@@ -13,7 +13,7 @@ bool FileNameFromUrl(const std::wstring& url, std::wstring& fileName)
 
 namespace {
 
-// CON, PRN, AUX, NUL, COM1-9 and LPT1-9 name devices in any folder, with any
+// CON, PRN, AUX, NUL, COM1-9 and LPT1-9 (and COM¹-³, LPT¹-³) name devices in any folder, with any
 // extension and trailing blanks; CONIN$ and CONOUT$ name the console.
 bool IsDeviceName(const std::wstring& fileName)
 {
@@ -29,8 +29,10 @@ bool IsDeviceName(const std::wstring& fileName)
             return true;
         }
     }
-    return stem.size() == 4 && (stem.compare(0, 3, L"COM") == 0 || stem.compare(0, 3, L"LPT") == 0) &&
-           stem[3] >= L'1' && stem[3] <= L'9';
+    // Windows takes the superscript digits one, two and three for ports as well.
+    const bool portDigit = stem.size() == 4 && ((stem[3] >= L'1' && stem[3] <= L'9') || stem[3] == 0x00B9 ||
+                                                stem[3] == 0x00B2 || stem[3] == 0x00B3);
+    return portDigit && (stem.compare(0, 3, L"COM") == 0 || stem.compare(0, 3, L"LPT") == 0);
 }
 
 }  // namespace

@@ -80,14 +80,14 @@ class UpdateCycleFixture(unittest.TestCase):
         self.app.remove()
         self.clean_temp()
 
-    def clean_temp(self, keep_partial=False):
+    def clean_temp(self, keep_partial=False, keep_folders=False):
         """Removes what update runs left in the temporary folder: manifest copies, package
         folders and the partial download. Other tests share the folder, so nothing else is touched."""
         if not keep_partial:
             shutil.rmtree(os.path.join(harness.TEMP_DIR, "VelmarUpdate"), ignore_errors=True)
         for name in set(os.listdir(harness.TEMP_DIR)) - self.temp_before:
             path = os.path.join(harness.TEMP_DIR, name)
-            if re.fullmatch(r"[0-9]+", name):
+            if re.fullmatch(r"[0-9]+", name) and not keep_folders:
                 shutil.rmtree(path, ignore_errors=True)
             elif re.fullmatch(r"ov[0-9a-f]+\.tmp", name, re.IGNORECASE):
                 try:
@@ -99,7 +99,7 @@ class UpdateCycleFixture(unittest.TestCase):
 
     def manifest(self, version="1.0.0.9", miniver="1.0.0.0", newest=None, **publish):
         """Sets the manifest's [main]; it is published as a release is (see publish) before each run.
-        publish: serial and expires as text, and bindings, name -> bytes to bind (None: no entry)."""
+        publish: serial, expires and rollout as text, and bindings, name -> bytes to bind (None: no entry)."""
         self.main = "[main]\r\nversion=%s\r\nminiver=%s\r\n" % (version, miniver)
         if newest is not None:
             self.main += "newest=%s\r\n" % newest
@@ -111,7 +111,9 @@ class UpdateCycleFixture(unittest.TestCase):
         """Writes version.ini with a serial, an expiry and the [sha256] and [size] of every patch served
         and of the file that "newest" names, as tools/sign-release binds them; the server signs it."""
         now = int(time.time())
-        main = self.main + "serial=%s\r\nexpires=%s\r\n" % (
+        rollout = self.publishing.get("rollout")
+        main = self.main + ("rollout=%s\r\n" % rollout if rollout is not None else "")
+        main += "serial=%s\r\nexpires=%s\r\n" % (
             self.publishing.get("serial", now),
             self.publishing.get("expires", time.strftime("%Y-%m-%dT%H:%M:%SZ", time.gmtime(now + 86400))))
         bound = {}
@@ -139,7 +141,7 @@ class UpdateCycleFixture(unittest.TestCase):
         self.serve("update/%s-%s/velmar.diff" % (installed, new), data)
         return "%s%s-%s/velmar.diff" % (UPDATE_PATH, installed, new)
 
-    def run_cycle(self, tail, installer_exit=0, win_env=None, app=None, due=True, installer_seconds=0):
+    def run_cycle(self, tail, installer_exit=0, win_env=None, app=None, due=True, installer_seconds=0, setup_exit=""):
         app = app or self.app
         if self.main is not None:
             self.publish()
@@ -148,7 +150,7 @@ class UpdateCycleFixture(unittest.TestCase):
         line = "/w:%d /j:7 %s" % (self.host.hwnd, tail)
         env = {"VELMAR_FAKE_INSTALLER_RECORD": harness.win_path(self.record),
                "VELMAR_FAKE_INSTALLER_EXIT": str(installer_exit),
-               "VELMAR_FAKE_INSTALLER_SECONDS": str(installer_seconds)}
+               "VELMAR_FAKE_INSTALLER_SECONDS": str(installer_seconds), "VELMAR_FAKE_SETUP_EXIT": str(setup_exit)}
         result = app.run(line, env=env, win_env=win_env, timeout=120)
         self.assertEqual(0, result.code, "update mode always exits 0")
         return result
@@ -161,10 +163,10 @@ class UpdateCycleFixture(unittest.TestCase):
         self.assert_time_stamp_written(before)
         return result
 
-    def fresh_run(self, keep_partial=False):
+    def fresh_run(self, keep_partial=False, keep_folders=False):
         """Forgets what earlier runs of the same test left: messages, downloads, logs, requests."""
         self.host.clear()
-        self.clean_temp(keep_partial)
+        self.clean_temp(keep_partial, keep_folders)
         shutil.rmtree(self.app.log_folder(), ignore_errors=True)
         if os.path.exists(self.record):
             os.unlink(self.record)

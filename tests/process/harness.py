@@ -169,16 +169,20 @@ def wait_for(predicate, timeout=10.0, interval=0.05):
 
 def read_installer_record(path):
     """What fake_installer.exe wrote about its start: (exe, command line, argv), or None."""
+    record = read_installer_fields(path)
+    return None if record is None else (record.get("exe"), record.get("cmdline"), record.get("arg", []))
+
+
+def read_installer_fields(path):
+    """The record as a dict: "arg" -> [arguments], every other key -> its value."""
     if not os.path.exists(path):
         return None
-    exe, cmdline, args = None, None, []
+    record = {"arg": []}
     with open(path, encoding="utf-8") as f:
         for line in f.read().splitlines():
             key, _, value = line.partition("=")
-            if key == "exe":
-                exe = value
-            elif key == "cmdline":
-                cmdline = value
-            elif key == "arg":
-                args.append(value)
-    return exe, cmdline, args
+            if key == "arg":
+                record["arg"].append(value)
+            else:
+                record[key] = value
+    return record

@@ -32,7 +32,7 @@ def message_text(data):
 class HostWindow:
     """echo=True also prints each message as it arrives ("  host  <time>  wParam <n>  <text>")."""
 
-    def __init__(self, seconds=120, echo=False):
+    def __init__(self, seconds=120, echo=False, hang=False):
         os.makedirs(harness.TEMP_DIR, exist_ok=True)
         self.dir = tempfile.mkdtemp(prefix="host-", dir=harness.TEMP_DIR)
         self.ready_file = os.path.join(self.dir, "ready.txt")
@@ -41,6 +41,7 @@ class HostWindow:
         self.print_file = os.path.join(self.dir, "printed.txt")
         self.seconds = seconds
         self.echo = echo
+        self.hang = hang
         self.echoing = threading.Event()
         self.proc = None
         self.hwnd = None
@@ -53,7 +54,7 @@ class HostWindow:
         # Printed lines go through a file, not a pipe: Wine's helper processes may
         # inherit a pipe and keep it open.
         with open(self.print_file, "wb") as out:
-            self.proc = harness.wine_popen(args + (["--print"] if self.echo else []),
+            self.proc = harness.wine_popen(args + (["--print"] if self.echo else []) + (["--hang"] if self.hang else []),
                                            env=dict(os.environ, VELMAR_WINE_DIRECT="1"),
                                            stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.DEVNULL)
         if not harness.wait_for(lambda: os.path.exists(self.ready_file) or self.proc.poll() is not None,

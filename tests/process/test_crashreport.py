@@ -7,6 +7,7 @@ import re
 import shutil
 import subprocess
 import sys
+import time
 import unittest
 import urllib.parse
 import uuid
@@ -185,6 +186,23 @@ class CrashReportTest(unittest.TestCase):
                 self.assertTrue(record.complete, "the request itself arrived whole")
                 self.assertEqual(hashlib.sha256(data).hexdigest(), record.file.sha256)
                 self.assert_unchanged(path, data)
+
+    def test_an_answer_without_end_is_cut_off(self):
+        """Endless and fast: the first 64 KiB are the answer (exit 1); trickled: the answer's limit ends it."""
+        limit = int(os.environ.get("VELMAR_REPORT_ANSWER_TIME_LIMIT_SECONDS", "5"))
+        path = harness.win_path(self.make_dump(os.urandom(4096)))
+        for label, reply, code in (("endless", Reply(framing="none", endless=True), 1),
+                                   ("2_KiB_a_second", Reply(framing="none", body=b"x" * 65536, trickle=0.0005), 0)):
+            with self.subTest(label):
+                self.server.set_reply(reply)
+                timed = os.path.join(self.dumps, label + ".time")
+                started = time.monotonic()
+                run = subprocess.run(["/usr/bin/time", "-o", timed, "-f", "%M", harness.WINE_RUN, self.app.exe,
+                                      "/u:" + path], timeout=120, capture_output=True)
+                self.assertEqual(code, run.returncode)
+                self.assertLess(time.monotonic() - started, limit + 4)
+                with open(timed) as f:
+                    self.assertLess(int(f.read().split()[-1]), 80 * 1024, "peak memory in KiB stays flat")
 
     def test_refused_connection_exits_0(self):
         data = os.urandom(100)

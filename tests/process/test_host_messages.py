@@ -1,5 +1,7 @@
 """Host messages between processes: what the host window receives, through
 the host_monitor test window."""
+import os
+import time
 import unittest
 
 import harness
@@ -53,6 +55,23 @@ class HostMessagesTest(unittest.TestCase):
         # The same host hears the next run that names it.
         _, messages = self.new_messages(lambda: self.notify("/j:5 /w:%d" % self.host.hwnd))
         self.assertEqual(PROBE_TEXTS, [message_text(m.data) for m in messages])
+
+    def test_a_hung_host_holds_nothing(self):
+        """A browser whose window thread never pumps: one message waits its time, then that host hears no more."""
+        limit = int(os.environ.get("VELMAR_HOST_MESSAGE_TIMEOUT_SECONDS", "2"))
+        app = harness.Installation("hung-host")
+        harness.reg_set_last_check(int(time.time()))  # not due: checking and complete only
+        try:
+            with HostWindow(hang=True) as hung:
+                started = time.monotonic()
+                self.assertEqual(0, app.run("--velmarupdate-log /v:1.0.0.5 /w:%d" % hung.hwnd).code)
+                self.assertLess(time.monotonic() - started, limit + 4)
+            (_, log), = app.run_logs()
+            self.assertIn(" HostNotResponding:OnCheckingForUpdate", log)
+            self.assertEqual(1, log.count(" HostNotResponding:"), "no second wait on the same host")
+        finally:
+            app.remove()
+            harness.reg_delete_key()
 
 
 if __name__ == "__main__":

@@ -1,10 +1,12 @@
 """Packages that get through a bad line and end whole: resumed within a run and
 across runs, retried with back-off and Retry-After, bounded in size and time, a
 full disk given back, and an installer that cannot hold the updater for ever."""
+import hashlib
 import os
 import shutil
 import subprocess
 import tempfile
+import threading
 import time
 import unittest
 
@@ -39,21 +41,64 @@ class DownloadFixture(UpdateCycleFixture):
         log = "".join(text for _, text in self.app.run_logs())
         return time.monotonic() - started, log
 
-    def installed_bytes(self):
-        archive = read_record(self.record)[1][1].split("=", 1)[1]
-        with open(os.path.join(harness.TEMP_DIR, *archive.split("\\")[-2:]), "rb") as f:
-            return f.read()
+    def endless_answer_is_not_read_on(self, refusal):
+        """A keep-alive answer of the wrong length, sent fast and without end, is refused at its head: the
+        run ends at once, nothing is retried, and the server gets rid of no more than the sockets hold."""
+        self.server.faults[self.path] = Fault(endless=True, content_length=str(1 << 40))
+        with self.server.lock:
+            self.server.bytes_served = 0
+        elapsed, log = self.run_logged(FAILED)
+        self.assertLess(elapsed, 10)
+        self.assertIn(refusal, log)
+        self.assertNotIn(" Retry:", log)
+        self.assertNotIn("stalled", log)
+        time.sleep(0.5)
+        with self.server.lock:
+            self.assertLess(self.server.bytes_served, 48 << 20)
+
+    def installed_sha256(self):
+        """What setup.exe read from its archive (the run folder is gone by now)."""
+        return harness.read_installer_fields(self.record)["archive"]
 
 
 class ResilientDownloads(DownloadFixture):
 
     def test_cut_once_is_resumed_in_the_same_run(self):
-        self.server.faults[self.path] = Fault(cut_file_at=30000, times=1)
-        self.run_logged(PATCHED)
-        self.assertEqual(PATCH, self.installed_bytes())
-        (_, first, _), (_, second, if_range) = self.server.headers_seen[2:]
-        self.assertEqual((None, "bytes=30000-"), (first, second))
-        self.assertRegex(if_range, r'^"[0-9a-f]+-[0-9a-f]+"$', "the strong ETag of the first answer")
+        # Bound by the manifest, a body cut short needs no Content-Length to be told from a whole one.
+        for no_length in (False, True):
+            with self.subTest(no_length=no_length):
+                self.fresh_run()
+                self.server.faults[self.path] = Fault(cut_file_at=30000, no_length=no_length, times=1)
+                self.run_logged(PATCHED)
+                self.assertEqual(hashlib.sha256(PATCH).hexdigest(), self.installed_sha256())
+                (_, first, _), (_, second, if_range) = self.server.headers_seen[2:]
+                self.assertEqual((None, "bytes=30000-"), (first, second))
+                self.assertRegex(if_range, r'^"[0-9a-f]+-[0-9a-f]+"$', "the strong ETag of the first answer")
+
+    def test_the_package_that_runs_is_held(self):
+        """While setup.exe runs, it reads its archive; nobody else writes, renames or deletes it."""
+        errors = []
+
+        def run():
+            try:
+                self.run_logged(PATCHED, installer_seconds=3)
+            except Exception as error:  # noqa: BLE001 - reported below, on the test's own thread
+                errors.append(error)
+        cycle = threading.Thread(target=run)
+        cycle.start()
+        self.assertTrue(harness.wait_for(lambda: read_record(self.record) is not None, timeout=30))
+        archive = read_record(self.record)[1][1].split("=", 1)[1]
+        harness.wine(["cmd", "/c", "echo x>>%s & ren %s other.diff & del %s" % (archive, archive, archive)])
+        local = os.path.join(harness.TEMP_DIR, *archive.split("\\")[-2:])
+        with open(local, "rb") as f:
+            self.assertEqual(PATCH, f.read())
+        cycle.join()
+        self.assertEqual([], errors)
+        self.assertEqual(hashlib.sha256(PATCH).hexdigest(), self.installed_sha256())
+        self.assertEqual(([], {}), self.new_temp_entries(), "the run folder goes after the installer")
+
+    def test_an_endless_answer_is_not_read_on(self):
+        self.endless_answer_is_not_read_on("over the size limit of %d bytes" % len(PATCH))
 
     def test_cut_every_time_is_given_up_then_resumed_by_the_next_run(self):
         self.server.faults[self.path] = Fault(cut_file_at=20000, times=3)
@@ -64,7 +109,7 @@ class ResilientDownloads(DownloadFixture):
         _, log = self.run_logged(PATCHED)
         self.assertIn(" Resume:60000 bytes kept", log)
         self.assertEqual("bytes=60000-", self.server.headers_seen[2][1])
-        self.assertEqual(PATCH, self.installed_bytes())
+        self.assertEqual(hashlib.sha256(PATCH).hexdigest(), self.installed_sha256())
 
     def test_retries_and_what_is_never_retried(self):
         cases = {  # name: (fault, messages, requests for the package, log)
@@ -97,9 +142,11 @@ class ResilientDownloads(DownloadFixture):
         self.assertLess(elapsed, INSTALLER_LIMIT + 8)
         self.assertIn(" InstallerTimeLimit:", log)
         # The mutex is free: the next run gets through its cycle while the installer still runs.
-        self.fresh_run()
+        self.assertEqual(1, len(self.new_temp_entries()[1]), "its folder waits for a later run")
+        self.fresh_run(keep_folders=True)
         self.run_cycle("/v:1.0.0.5", due=False)
         self.assertEqual([CHECKING, complete(1)], self.texts())
+        self.assertEqual(([], {}), self.new_temp_entries(), "and that run removes it")
 
     @unittest.skipUnless(hasattr(os, "geteuid") and os.geteuid() == 0, "mounting a small tmpfs needs root")
     def test_a_full_disk_gets_its_space_back(self):
@@ -132,7 +179,17 @@ class ResilientDownloadsWithoutKeys(DownloadFixture):
         self.fresh_run(keep_partial=True)
         self.run_logged(PATCHED)
         self.assertEqual("bytes=60000-", self.server.headers_seen[1][1])
-        self.assertEqual(new, self.installed_bytes(), "the If-Range no longer matched: the new file, whole")
+        self.assertEqual(hashlib.sha256(new).hexdigest(), self.installed_sha256(),
+                         "the If-Range no longer matched: the new file, whole")
+
+    def test_an_endless_answer_is_not_read_on(self):
+        self.endless_answer_is_not_read_on("over the size limit of")
+
+    def test_no_validator_no_resume(self):
+        self.server.faults[self.path] = Fault(cut_file_at=20000, no_validators=True, times=1)
+        self.run_logged(PATCHED)
+        self.assertEqual([None, None], [seen[1] for seen in self.server.headers_seen[1:]], "no Range either time")
+        self.assertEqual(hashlib.sha256(PATCH).hexdigest(), self.installed_sha256())
 
     def test_bodies_that_cannot_be_told_whole_are_refused(self):
         cases = {

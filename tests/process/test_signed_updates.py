@@ -1,7 +1,9 @@
 """Signed updates: the test build trusts the two test keys and installs only the
 exact package that a fresh, signed manifest binds; its twin without a key
 installs as before and never asks for a signature."""
+import hashlib
 import os
+import re
 import shutil
 import subprocess
 import tempfile
@@ -117,6 +119,27 @@ class SignedUpdates(UpdateCycleFixture):
         self.fresh_run()
         self.manifest(serial=1000)
         self.checked("/v:1.0.0.5", [CHECKING, available("1.0.0.9"), INSTALLING, complete(1)])
+
+    def test_each_key_keeps_its_own_serial(self):
+        """A huge serial under one key (a leaked key, a signing clock gone wrong) locks out only that key."""
+        self.serve_patch()
+        installed = [CHECKING, available("1.0.0.9"), INSTALLING, complete(1)]
+        for key, serial, texts in ((harness.TEST_SIGNING_KEY, 2 ** 63 - 1, installed),
+                                   (harness.TEST_SIGNING_KEY_2, 1000, installed),
+                                   (harness.TEST_SIGNING_KEY_2, 999, [CHECKING, complete(3)])):
+            with self.subTest(serial=serial):
+                self.fresh_run()
+                self.server.sign_key = key
+                self.manifest(serial=serial)
+                self.checked("/v:1.0.0.5", texts)
+        self.server.sign_key = harness.TEST_SIGNING_KEY
+        export = os.path.join(self.keys, "export.reg")
+        harness.wine(["regedit", "/E", harness.win_path(export), "HKEY_CURRENT_USER\\" + harness.REG_KEY[5:]])
+        with open(export, encoding="utf-16") as f:
+            stored = set(re.findall(r'"(ManifestSerial[^"]*)"=hex\(b\)', f.read()))
+        spki = [openssl("pkey", "-in", key, "-pubout", "-outform", "DER") for key in (harness.TEST_SIGNING_KEY,
+                                                                                       harness.TEST_SIGNING_KEY_2)]
+        self.assertEqual({"ManifestSerial-" + hashlib.sha256(der).hexdigest()[:16] for der in spki}, stored)
 
     def test_second_key_signs_patch_and_full_update(self):
         self.serve("full/VelmarSetup.exe", open(FAKE_INSTALLER, "rb").read())

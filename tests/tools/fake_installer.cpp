@@ -4,14 +4,22 @@
 //                                 "exe=<own path>", "cmdline=<command line>" and one
 //                                 "arg=<argument>" per CommandLineToArgvW argument
 //   VELMAR_FAKE_INSTALLER_EXIT    exit code (default 0)
+//   VELMAR_FAKE_SETUP_EXIT        the exit code when started as setup.exe, if set (a patch
+//                                 that fails where the full installer would not)
 //   VELMAR_FAKE_INSTALLER_SECONDS runs this long before it exits (default 0)
+// Given --install-archive=<file>, it reads the file as setup.exe does (GENERIC_READ,
+// FILE_SHARE_READ only) and records "archive=<SHA-256 in hex>" or "archive-error=<code>".
 #include "base/file_io.h"
+#include "base/handle_owner.h"
+#include "base/hex_text.h"
+#include "base/sha256.h"
 #include "base/utf8_text.h"
 
 #include <windows.h>
 #include <shellapi.h>
 
 #include <cwchar>
+#include <string>
 #include <string>
 
 namespace {
@@ -21,6 +29,23 @@ std::wstring Environment(const wchar_t* name)
     wchar_t value[2048] = {};
     const DWORD length = ::GetEnvironmentVariableW(name, value, 2048);
     return length > 0 && length < 2048 ? std::wstring(value, length) : std::wstring();
+}
+
+std::string ArchiveRecord(const std::wstring& path)
+{
+    HandleOwner file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file.Valid()) {
+        return "archive-error=" + std::to_string(::GetLastError()) + "\n";
+    }
+    std::string bytes;
+    char piece[65536];
+    DWORD read = 0;
+    while (::ReadFile(file.Get(), piece, sizeof piece, &read, nullptr) && read != 0) {
+        bytes.append(piece, read);
+    }
+    Sha256Digest digest{};
+    Sha256Of(bytes.data(), bytes.size(), digest);
+    return "archive=" + Utf8FromWide(LowerHex(digest.data(), digest.size())) + "\n";
 }
 
 }  // namespace
@@ -36,6 +61,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
     if (LPWSTR* argv = ::CommandLineToArgvW(commandLine, &argc)) {
         for (int i = 0; i < argc; ++i) {
             record += "arg=" + Utf8FromWide(argv[i]) + "\n";
+            const std::wstring arg = argv[i];
+            if (arg.compare(0, 18, L"--install-archive=") == 0) {
+                record += ArchiveRecord(arg.substr(18));
+            }
         }
         ::LocalFree(argv);
     }
@@ -45,6 +74,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
         WriteWholeFile(recordPath, record);
     }
     ::Sleep(static_cast<DWORD>(std::wcstol(Environment(L"VELMAR_FAKE_INSTALLER_SECONDS").c_str(), nullptr, 10)) * 1000);
-    const std::wstring exitText = Environment(L"VELMAR_FAKE_INSTALLER_EXIT");
+    const std::wstring name = self;
+    const bool asSetup = name.size() >= 10 && _wcsicmp(name.c_str() + name.size() - 10, L"\\setup.exe") == 0;
+    const std::wstring setupExit = asSetup ? Environment(L"VELMAR_FAKE_SETUP_EXIT") : std::wstring();
+    const std::wstring exitText = setupExit.empty() ? Environment(L"VELMAR_FAKE_INSTALLER_EXIT") : setupExit;
     return exitText.empty() ? 0 : static_cast<int>(std::wcstol(exitText.c_str(), nullptr, 10));
 }

@@ -9,6 +9,7 @@
 // --print      also prints "<time> <wParam> <text>" per message to stdout (UTF-8)
 // --seconds    exits after N seconds (default 300, 0 for never), a safety net for tests
 // --stop-file  exits soon after this file appears (polled every 50 ms)
+// --hang       a hung browser: the window's thread never pumps messages (until the stop file)
 #include "base/file_io.h"
 #include "base/utf8_text.h"
 
@@ -28,6 +29,7 @@ struct Options {
     std::wstring recordFile;
     std::wstring stopFile;
     bool print = false;
+    bool hang = false;
     unsigned seconds = 300;
 };
 
@@ -106,6 +108,8 @@ bool ParseOptions(int argc, wchar_t** argv, Options& options)
         const bool hasValue = i + 1 < argc;
         if (name == L"--print") {
             options.print = true;
+        } else if (name == L"--hang") {
+            options.hang = true;
         } else if (name == L"--ready" && hasValue) {
             options.readyFile = argv[++i];
         } else if (name == L"--record" && hasValue) {
@@ -127,7 +131,7 @@ int wmain(int argc, wchar_t** argv)
 {
     if (!ParseOptions(argc, argv, g_options)) {
         std::fprintf(stderr,
-                     "usage: host_monitor [--ready FILE] [--record FILE] [--print] [--seconds N] [--stop-file FILE]\n");
+                     "usage: host_monitor [--ready FILE] [--record FILE] [--print] [--hang] [--seconds N] [--stop-file FILE]\n");
         return 2;
     }
     if (!g_options.recordFile.empty()) {
@@ -166,8 +170,11 @@ int wmain(int argc, wchar_t** argv)
         return 6;
     }
 
+    while (g_options.hang && ::GetFileAttributesW(g_options.stopFile.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        ::Sleep(50);
+    }
     MSG message = {};
-    while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+    while (!g_options.hang && ::GetMessageW(&message, nullptr, 0, 0) > 0) {
         ::DispatchMessageW(&message);
     }
     ::DestroyWindow(window);

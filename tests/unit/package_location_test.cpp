@@ -43,7 +43,7 @@ TEST(PackageLocation, OnlyPlainNamesPass)
         {std::wstring(L"a") + wchar_t(0x1f), false},
         {L"NUL", false},       {L"nul.exe", false},     {L"COM1", false},  {L"lpt9.txt.exe", false},
         {L"Aux .diff", false}, {L"CONOUT$", false},    {L"COM0", true},   {L"console.exe", true},
-        {L"nul_setup.exe", true},
+        {L"nul_setup.exe", true}, {L"COM\u00b9.exe", false}, {L"lpt\u00b3", false}, {L"COM\u2074", true},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(c.plain, IsPlainFileName(c.name)) << c.name;
