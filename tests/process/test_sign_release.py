@@ -3,6 +3,7 @@ import configparser
 import hashlib
 import os
 import pathlib
+import re
 import subprocess
 import tempfile
 import time
@@ -33,6 +34,9 @@ class SignRelease(unittest.TestCase):
     def sign(self, *args):
         run = self.tool(*args, KEY)
         self.assertEqual(0, run.returncode, run.stdout + run.stderr)
+        return self.signed()
+
+    def signed(self):
         ini = configparser.ConfigParser(delimiters=("=",))
         ini.optionxform = str
         ini.read_string(self.ini.read_bytes().decode("ascii"))
@@ -51,9 +55,10 @@ class SignRelease(unittest.TestCase):
         for signed in [self.ini, *self.files.values()]:
             subprocess.run(["openssl", "dgst", "-sha256", "-verify", PUBLIC, "-signature", f"{signed}.sig", signed],
                            check=True, capture_output=True)
-        # Above the clock, the serial still rises at each signing.
-        self.ini.write_bytes(MAIN + b"serial=9000000000000\r\n")
-        self.assertEqual(["9000000000001", "9000000000002"], [self.sign()["main"]["serial"] for _ in range(2)])
+        # Above the clock (by less than a day), the serial still rises at each signing.
+        ahead = int(time.time()) + 3600
+        self.ini.write_bytes(MAIN + b"serial=%d\r\n" % ahead)
+        self.assertEqual([str(ahead + 1), str(ahead + 2)], [self.sign()["main"]["serial"] for _ in range(2)])
 
     def test_check_names_what_changed_after_signing(self):
         self.sign()
@@ -69,6 +74,57 @@ class SignRelease(unittest.TestCase):
                 self.assertNotEqual(0, run.returncode)
                 self.assertIn(str(path.relative_to(self.site)), run.stdout)
                 self.sign()
+
+    def assertRefused(self, before, run, code, named):
+        self.assertEqual((code, True), (run.returncode, named in run.stderr), run.stderr)
+        self.assertEqual(before, self.ini.read_bytes())
+        self.assertEqual([], list(self.site.rglob("*.sig")))
+
+    def test_rollout_is_set_replaced_or_kept_and_a_malformed_one_refused(self):
+        tail = MAIN[len(b"[main]\r\n"):]
+        dated = MAIN + b"serial=5\r\nexpires=2020-01-01T00:00:00Z\r\nlabel=x\r\n"
+        bad = MAIN + b"rollout=5.123\r\n"
+        for before, args, code, after in (  # after: [main]'s keys in order, or what the refusal names
+                (MAIN, [], 0, "version miniver newest serial expires"),
+                (dated, ["--rollout", "12.25"], 0, "version miniver newest serial expires rollout=12.25 label"),
+                (b"[main]\r\nrollout=50\r\n" + tail, ["--rollout", "100.00"], 0,
+                 "rollout=100.00 version miniver newest serial expires"),
+                (MAIN + b"rollout= 7.5 \r\n", [], 0, "version miniver newest rollout=7.5 serial expires"),
+                (bad, ["--rollout", "0"], 0, "version miniver newest rollout=0 serial expires"),
+                (bad, [], 1, "rollout=5.123"),
+                *((MAIN, ["--rollout", bad_p], 2, repr(bad_p))
+                  for bad_p in ("101", "-1", "+5", "5.", ".5", "5.123", "1e2", " 5"))):
+            with self.subTest(before=before, args=args):
+                for sig in self.site.rglob("*.sig"):
+                    sig.unlink()
+                self.ini.write_bytes(before)
+                run = self.tool(*args, KEY)
+                if code:
+                    self.assertRefused(before, run, code, after)
+                    continue
+                self.assertEqual(0, run.returncode, run.stderr)
+                main = self.signed()["main"]
+                self.assertEqual(after.split(), [key + "=" + main[key] if key == "rollout" else key for key in main])
+                self.assertIn("rollout " + main.get("rollout", "100 (no rollout key"), run.stdout)
+        # --check names a malformed rollout even under a good signature.
+        self.sign("--rollout", "0")
+        self.ini.write_bytes(self.ini.read_bytes().replace(b"rollout=0", b"rollout=1e2"))
+        subprocess.run(["openssl", "dgst", "-sha256", "-sign", KEY, "-out", f"{self.ini}.sig", self.ini], check=True)
+        run = self.tool("--check", PUBLIC)
+        self.assertEqual((1, ["rollout=1e2"]), (run.returncode, re.findall(r"problem: .*?(rollout=\S+)", run.stdout)))
+
+    def test_a_serial_over_a_day_ahead_of_the_clock_is_refused_unless_given(self):
+        ahead = int(time.time()) + 86400 + 60
+        before = MAIN + b"serial=%d\r\n" % ahead
+        for given, code in ((None, 1), (0, 2), (2 ** 63, 2), (ahead + 1, 0), (7, 0), (2 ** 63 - 1, 0)):
+            with self.subTest(serial=given):
+                self.ini.write_bytes(before)
+                run = self.tool(*([] if given is None else ["--serial", str(given)]), KEY)
+                if code:
+                    self.assertRefused(before, run, code, "--serial")
+                else:
+                    self.assertEqual((0, str(given)), (run.returncode, self.signed()["main"]["serial"]))
+                    self.assertEqual(given < ahead, "warning" in run.stderr, run.stderr)  # lower: warned, written
 
     def test_refusals_write_nothing(self):
         self.files["newest"].unlink()
