@@ -1,0 +1,362 @@
+#include "update/update_policy.h"
+
+#include "base/decimal_text.h"
+#include "update/update_decision.h"
+#include "update/version_rules.h"
+
+#include <cstring>
+#include <cwchar>
+#include <iterator>
+
+namespace {
+
+// The one list of value names and types: the reader asks for these and nothing
+// else, and the ADMX test compares the templates against this table.
+const PolicyValueName kPolicyValues[] = {
+    {L"UpdateDefault", REG_DWORD},
+    {L"TargetVersionPrefix", REG_SZ},
+    {L"CheckPeriodMinutes", REG_DWORD},
+    {L"UpdatesSuppressedStartHour", REG_DWORD},
+    {L"UpdatesSuppressedStartMin", REG_DWORD},
+    {L"UpdatesSuppressedDurationMin", REG_DWORD},
+    {L"UpdateUrl", REG_SZ},
+};
+// Positions in kPolicyValues.
+enum PolicyIndex {
+    kUpdateDefault,
+    kTargetVersionPrefix,
+    kCheckPeriodMinutes,
+    kQuietStartHour,
+    kQuietStartMin,
+    kQuietDurationMin,
+    kUpdateUrl,
+    kPolicyCount
+};
+static_assert(std::size(kPolicyValues) == kPolicyCount, "one index per policy value");
+
+constexpr std::uint32_t kShortestPeriod = 60;
+constexpr std::uint32_t kLongestPeriod = 43200;
+constexpr int kMinutesPerDay = 1440;
+constexpr int kLongestQuietMinutes = 960;
+constexpr std::uint64_t kLargestPrefixNumber = 2147483647;
+constexpr std::size_t kMostPrefixNumbers = 4;
+
+// Why a value is not used; empty when it is.
+using Refusal = std::wstring;
+
+std::wstring Name(PolicyIndex index) { return kPolicyValues[index].name; }
+
+// The value's data when present with the expected type and readable size;
+// otherwise nullopt and, unless absent, why.
+std::optional<std::vector<unsigned char>> UsableData(const std::optional<PolicyValue>& value, PolicyIndex index,
+                                                     Refusal& refusal)
+{
+    if (!value) {
+        return std::nullopt;
+    }
+    const DWORD expected = kPolicyValues[index].type;
+    if (value->type != expected) {
+        refusal = RegistryTypeName(value->type) + L", expected " + RegistryTypeName(expected);
+        return std::nullopt;
+    }
+    // A REG_DWORD of another length than 4 is as unusable as one too large.
+    if (value->tooLarge || value->data.size() > kMaxPolicyDataBytes ||
+        (expected == REG_DWORD && value->data.size() != sizeof(DWORD))) {
+        refusal = L"out of range";
+        return std::nullopt;
+    }
+    return value->data;
+}
+
+std::uint32_t DwordFrom(const std::vector<unsigned char>& data)
+{
+    return static_cast<std::uint32_t>(data[0]) | static_cast<std::uint32_t>(data[1]) << 8 |
+           static_cast<std::uint32_t>(data[2]) << 16 | static_cast<std::uint32_t>(data[3]) << 24;
+}
+
+// REG_SZ data up to its first NUL; a terminator may be missing and an odd last byte is dropped.
+std::wstring TextFrom(const std::vector<unsigned char>& data)
+{
+    std::wstring text(data.size() / sizeof(wchar_t), L'\0');
+    if (!text.empty()) {
+        std::memcpy(&text[0], data.data(), text.size() * sizeof(wchar_t));
+    }
+    const std::size_t end = text.find(L'\0');
+    return end == std::wstring::npos ? text : text.substr(0, end);
+}
+
+// A DWORD in [low, high]; nullopt (with a refusal when present) otherwise.
+std::optional<std::uint32_t> DwordInRange(const std::optional<PolicyValue>& value, PolicyIndex index,
+                                          std::uint32_t low, std::uint32_t high, Refusal& refusal)
+{
+    const auto data = UsableData(value, index, refusal);
+    if (!data) {
+        return std::nullopt;
+    }
+    const std::uint32_t number = DwordFrom(*data);
+    if (number < low || number > high) {
+        refusal = L"out of range";
+        return std::nullopt;
+    }
+    return number;
+}
+
+// The prefix's numbers; nullopt when it is not one to four plain numbers with an optional trailing dot.
+std::optional<std::vector<std::int64_t>> ParsePrefix(const std::wstring& prefix)
+{
+    std::wstring body = prefix;
+    if (!body.empty() && body.back() == L'.') {
+        body.pop_back();
+    }
+    std::vector<std::int64_t> numbers;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t dot = body.find(L'.', start);
+        const std::wstring part = body.substr(start, dot == std::wstring::npos ? std::wstring::npos : dot - start);
+        // ParsePlainDecimal refuses empty parts, signs, blanks and anything but ASCII digits.
+        const std::optional<std::uint64_t> number = ParsePlainDecimal(part, kLargestPrefixNumber);
+        if (!number || numbers.size() == kMostPrefixNumbers) {
+            return std::nullopt;
+        }
+        numbers.push_back(static_cast<std::int64_t>(*number));
+        if (dot == std::wstring::npos) {
+            return numbers;
+        }
+        start = dot + 1;
+    }
+}
+
+// Whether text starts with the lower-case ASCII `start`, letters compared in either case.
+bool StartsWithAsciiNoCase(const std::wstring& text, const std::wstring& start)
+{
+    if (text.size() < start.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < start.size(); ++i) {
+        const wchar_t c = text[i];
+        if ((c >= L'A' && c <= L'Z' ? c - L'A' + L'a' : c) != start[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool IsUsableUpdateUrl(const std::wstring& url)
+{
+    std::size_t schemeEnd = 0;
+    for (const wchar_t* scheme : {L"http://", L"https://"}) {
+        if (StartsWithAsciiNoCase(url, scheme)) {
+            schemeEnd = std::wcslen(scheme);
+        }
+    }
+    if (schemeEnd == 0 || url.size() > kMaxUrlChars || url.back() != L'/') {
+        return false;
+    }
+    // A host must follow the scheme, or "version.ini" itself would be taken for one.
+    if (url.size() == schemeEnd || url[schemeEnd] == L'/') {
+        return false;
+    }
+    for (const wchar_t c : url) {
+        if (c < 0x21) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::wstring TwoDigits(int number)
+{
+    return std::wstring(number < 10 ? L"0" : L"") + std::to_wstring(number);
+}
+
+std::wstring WindowText(const QuietWindow& window)
+{
+    return TwoDigits(window.startMinute / 60) + L":" + TwoDigits(window.startMinute % 60) + L" for " +
+           std::to_wstring(window.durationMinutes) + L" min";
+}
+
+void LogIgnored(UpdatePolicy& policy, const std::wstring& name, const Refusal& refusal)
+{
+    policy.logEntries.push_back(L" PolicyIgnored:" + name + L" (" + refusal + L")");
+}
+
+void ReadUpdateDefault(const std::optional<PolicyValue>& value, UpdatePolicy& policy)
+{
+    Refusal refusal;
+    const auto number = DwordInRange(value, kUpdateDefault, 0, 1, refusal);
+    if (number) {
+        policy.updatesOff = *number == 0;
+        policy.logEntries.push_back(L" Policy:UpdateDefault=" + std::to_wstring(*number));
+    } else if (!refusal.empty()) {
+        LogIgnored(policy, Name(kUpdateDefault), refusal);
+    }
+}
+
+void ReadTargetVersionPrefix(const std::optional<PolicyValue>& value, UpdatePolicy& policy)
+{
+    Refusal refusal;
+    const auto data = UsableData(value, kTargetVersionPrefix, refusal);
+    if (!data) {
+        if (!refusal.empty()) {
+            LogIgnored(policy, Name(kTargetVersionPrefix), refusal);
+        }
+        return;
+    }
+    // A malformed prefix stays in force: an intended pin must never turn into "update to anything".
+    policy.targetVersionPrefix = TextFrom(*data);
+    std::wstring entry = L" Policy:TargetVersionPrefix=" + *policy.targetVersionPrefix;
+    if (!ParsePrefix(*policy.targetVersionPrefix)) {
+        entry += L" is malformed: no release matches it";
+    }
+    policy.logEntries.push_back(entry);
+}
+
+void ReadCheckPeriod(const std::optional<PolicyValue>& value, UpdatePolicy& policy)
+{
+    Refusal refusal;
+    const auto minutes = DwordInRange(value, kCheckPeriodMinutes, 0, 0xFFFFFFFFu, refusal);
+    if (!minutes) {
+        if (!refusal.empty()) {
+            LogIgnored(policy, Name(kCheckPeriodMinutes), refusal);
+        }
+        return;
+    }
+    policy.checkPeriodMinutes = ClampCheckPeriodMinutes(*minutes);
+    std::wstring entry = L" Policy:CheckPeriodMinutes=" + std::to_wstring(*minutes);
+    if (*policy.checkPeriodMinutes != *minutes) {
+        entry += L", taken as " + std::to_wstring(*policy.checkPeriodMinutes);
+    }
+    policy.logEntries.push_back(entry);
+}
+
+// All three values or none: half a window would silence updates at a time nobody chose.
+void ReadQuietWindow(const std::optional<PolicyValue> (&values)[kPolicyCount], UpdatePolicy& policy)
+{
+    const struct {
+        PolicyIndex index;
+        std::uint32_t low;
+        std::uint32_t high;
+    } parts[] = {{kQuietStartHour, 0, 23}, {kQuietStartMin, 0, 59}, {kQuietDurationMin, 1, kLongestQuietMinutes}};
+    if (!values[kQuietStartHour] && !values[kQuietStartMin] && !values[kQuietDurationMin]) {
+        return;
+    }
+    std::uint32_t numbers[3] = {};
+    for (std::size_t i = 0; i < std::size(parts); ++i) {
+        Refusal refusal;
+        const auto number = DwordInRange(values[parts[i].index], parts[i].index, parts[i].low, parts[i].high, refusal);
+        if (!number) {
+            LogIgnored(policy, L"UpdatesSuppressed",
+                       Name(parts[i].index) + L" " + (refusal.empty() ? std::wstring(L"missing") : refusal));
+            return;
+        }
+        numbers[i] = *number;
+    }
+    QuietWindow window;
+    window.startMinute = static_cast<int>(numbers[0] * 60 + numbers[1]);
+    window.durationMinutes = static_cast<int>(numbers[2]);
+    policy.quietWindow = window;
+    policy.logEntries.push_back(L" Policy:UpdatesSuppressed=" + WindowText(window));
+}
+
+void ReadUpdateUrl(const std::optional<PolicyValue>& value, UpdatePolicy& policy)
+{
+    Refusal refusal;
+    const auto data = UsableData(value, kUpdateUrl, refusal);
+    if (data) {
+        const std::wstring url = TextFrom(*data);
+        if (IsUsableUpdateUrl(url)) {
+            policy.updateUrl = url;
+            policy.logEntries.push_back(L" Policy:UpdateUrl=" + url);
+            return;
+        }
+        refusal = L"out of range";
+    }
+    if (!refusal.empty()) {
+        LogIgnored(policy, Name(kUpdateUrl), refusal);
+    }
+}
+
+}  // namespace
+
+const std::vector<PolicyValueName>& PolicyValueNames()
+{
+    static const std::vector<PolicyValueName> names(std::begin(kPolicyValues), std::end(kPolicyValues));
+    return names;
+}
+
+UpdatePolicy InterpretPolicies(const PolicyLookup& lookup)
+{
+    std::optional<PolicyValue> values[kPolicyCount];
+    for (std::size_t i = 0; i < kPolicyCount; ++i) {
+        values[i] = lookup(kPolicyValues[i].name);
+    }
+    UpdatePolicy policy;
+    ReadUpdateDefault(values[kUpdateDefault], policy);
+    ReadTargetVersionPrefix(values[kTargetVersionPrefix], policy);
+    ReadCheckPeriod(values[kCheckPeriodMinutes], policy);
+    ReadQuietWindow(values, policy);
+    ReadUpdateUrl(values[kUpdateUrl], policy);
+    return policy;
+}
+
+PrefixMatch MatchVersionPrefix(const std::wstring& prefix, const std::wstring& version)
+{
+    const auto wanted = ParsePrefix(prefix);
+    if (!wanted) {
+        return PrefixMatch::Malformed;
+    }
+    VersionNumbers numbers;
+    SplitVersion(version.c_str(), L'.', numbers);
+    if (numbers.size() < wanted->size()) {
+        return PrefixMatch::Outside;
+    }
+    for (std::size_t i = 0; i < wanted->size(); ++i) {
+        if (numbers[i] != (*wanted)[i]) {
+            return PrefixMatch::Outside;
+        }
+    }
+    return PrefixMatch::Inside;
+}
+
+bool IsInQuietWindow(const QuietWindow& window, int minuteOfDay)
+{
+    const int sinceStart = ((minuteOfDay - window.startMinute) % kMinutesPerDay + kMinutesPerDay) % kMinutesPerDay;
+    return sinceStart < window.durationMinutes;
+}
+
+std::uint32_t ClampCheckPeriodMinutes(std::uint32_t minutes)
+{
+    if (minutes == 0) {
+        return 0;
+    }
+    return minutes < kShortestPeriod ? kShortestPeriod : (minutes > kLongestPeriod ? kLongestPeriod : minutes);
+}
+
+std::wstring RegistryTypeName(DWORD type)
+{
+    static const wchar_t* const kNames[] = {L"REG_NONE",  L"REG_SZ",   L"REG_EXPAND_SZ",
+                                            L"REG_BINARY", L"REG_DWORD", L"REG_DWORD_BIG_ENDIAN",
+                                            L"REG_LINK",   L"REG_MULTI_SZ"};
+    if (type < std::size(kNames)) {
+        return kNames[type];
+    }
+    return type == REG_QWORD ? L"REG_QWORD" : L"type " + std::to_wstring(type);
+}
+
+std::wstring UpdatesOffLogText() { return L" Policy:updates are off"; }
+
+std::wstring OutsidePrefixLogText(const std::wstring& version, const std::wstring& prefix)
+{
+    std::wstring text = L" Policy:" + version + L" is outside TargetVersionPrefix " + prefix;
+    if (MatchVersionPrefix(prefix, version) == PrefixMatch::Malformed) {
+        text += L" (malformed: no release matches it)";
+    }
+    return text;
+}
+
+std::wstring QuietHoursLogText(const QuietWindow& window)
+{
+    return L" Policy:within the quiet hours (" + WindowText(window) + L"), no check now";
+}
+
+std::wstring NoAutomaticCheckLogText() { return L" Policy:CheckPeriodMinutes=0, no automatic check"; }
