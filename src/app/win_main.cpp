@@ -4,6 +4,7 @@
 #include "base/handle_owner.h"
 #include "crashreport/crash_report.h"
 #include "log/update_log.h"
+#include "update/policy_registry.h"
 #include "update/update_driver.h"
 #include "update/update_keys.h"
 
@@ -21,7 +22,8 @@ int RunUpdateMode(const wchar_t* commandLine)
         return 0;  // no mutex, or another instance runs the cycle
     }
     g_updateLog.Stream() << L"AutoUpdateVelmar";
-    return RunUpdateCycle(ReadUpdateOptions(commandLine), BuiltInUpdateKeys());
+    // The machine's policies only: the user's own policy key could be written by any of the user's programs.
+    return RunUpdateCycle(ReadUpdateOptions(commandLine), BuiltInUpdateKeys(), ReadMachinePolicies());
 }
 
 }  // namespace

@@ -10,7 +10,6 @@
 namespace {
 
 constexpr wchar_t kLastCheckValue[] = L"LastTimeCheck";
-constexpr std::int64_t kCheckIntervalSeconds = 86400;
 
 std::int64_t RealCurrentTime() { return static_cast<std::int64_t>(::_time64(nullptr)); }
 
@@ -42,7 +41,7 @@ bool IsInternetConnected()
     return IsOnlineState(queried, flags);
 }
 
-int IsUpdateCheckDue()
+int IsUpdateCheckDue(std::int64_t periodSeconds)
 {
     if (!IsInternetConnected()) {
         return 0;
@@ -59,7 +58,7 @@ int IsUpdateCheckDue()
     const std::int64_t last = readable ? static_cast<std::int64_t>(stored) : 0;  // zero-extended
 
     const std::int64_t diff = now - last;
-    return (diff < 0 || diff > kCheckIntervalSeconds) ? 1 : 0;
+    return (diff < 0 || diff > periodSeconds) ? 1 : 0;
 }
 
 void SaveLastCheckTime()

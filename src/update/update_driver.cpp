@@ -10,6 +10,7 @@
 #include "update/manifest.h"
 #include "update/package_download.h"
 #include "update/package_location.h"
+#include "update/policy_registry.h"
 #include "update/rollout_rules.h"
 #include "update/run_folder.h"
 #include "update/update_decision.h"
@@ -93,10 +94,39 @@ bool CanFallBack(const Manifest& manifest, const UpdateKeys& keys, const UpdateO
            (!keys.Any() || BindingOf(manifest, L"newest")) && IsExistingFolder(options.installPath);
 }
 
-// The manifest, the plan, the package, the installer: the result of a check that is due.
-std::int32_t CheckAndInstall(const UpdateOptions& options, const UpdateKeys& keys)
+// Whether the release may be installed under the administrator's version pin.
+bool IsWithinPin(const Manifest& manifest, const UpdatePolicy& policy)
 {
-    const FetchedManifest fetched = FetchManifest(std::wstring(kBaseUrl) + L"version.ini", keys);
+    if (!policy.targetVersionPrefix ||
+        MatchVersionPrefix(*policy.targetVersionPrefix, manifest.main.version) == PrefixMatch::Inside) {
+        return true;
+    }
+    g_updateLog.Stream() << OutsidePrefixLogText(manifest.main.version, *policy.targetVersionPrefix);
+    return false;
+}
+
+// Whether this cycle checks at all, as the policies and the schedule say; the log says why not.
+bool IsCheckDue(const UpdatePolicy& policy)
+{
+    if (policy.checkPeriodMinutes && *policy.checkPeriodMinutes == 0) {
+        g_updateLog.Stream() << NoAutomaticCheckLogText();
+        return false;
+    }
+    if (policy.quietWindow && IsInQuietWindow(*policy.quietWindow, LocalMinuteOfDay())) {
+        g_updateLog.Stream() << QuietHoursLogText(*policy.quietWindow);
+        return false;
+    }
+    const std::int64_t period =
+        policy.checkPeriodMinutes ? static_cast<std::int64_t>(*policy.checkPeriodMinutes) * 60 : kDefaultCheckPeriodSeconds;
+    return IsUpdateCheckDue(period) != 0;
+}
+
+// The manifest, the plan, the package, the installer: the result of a check that is due.
+std::int32_t CheckAndInstall(const UpdateOptions& options, const UpdateKeys& keys, const UpdatePolicy& policy)
+{
+    // A mirror serves the vendor's signed files: everything is checked as for our own server.
+    const std::wstring baseUrl = policy.updateUrl.value_or(kBaseUrl);
+    const FetchedManifest fetched = FetchManifest(baseUrl + L"version.ini", keys);
     switch (fetched.status) {
     case ManifestFetch::Fetched:
         break;
@@ -111,8 +141,8 @@ std::int32_t CheckAndInstall(const UpdateOptions& options, const UpdateKeys& key
         return kUpdateFailed;  // stale, replayed or malformed: someone answers who must not
     }
 
-    const UpdatePlan plan = DecideUpdate(options.installedVersion, manifest.main, kBaseUrl);
-    if (plan.kind == PackageKind::None || !IsOfferedHere(manifest)) {
+    const UpdatePlan plan = DecideUpdate(options.installedVersion, manifest.main, baseUrl);
+    if (plan.kind == PackageKind::None || !IsWithinPin(manifest, policy) || !IsOfferedHere(manifest)) {
         return kUpdateSucceeded;
     }
     if (plan.kind == PackageKind::Patch) {
@@ -128,17 +158,22 @@ std::int32_t CheckAndInstall(const UpdateOptions& options, const UpdateKeys& key
 
 }  // namespace
 
-int RunUpdateCycle(const UpdateOptions& options, const UpdateKeys& keys)
+int RunUpdateCycle(const UpdateOptions& options, const UpdateKeys& keys, const UpdatePolicy& policy)
 {
     g_hHostWnd = options.hostWindow;
     g_nHostParam = options.hostParam;
     std::int32_t result = kUpdateFailed;
     try {
         NotifyCheckingForUpdate();
+        for (const std::wstring& entry : policy.logEntries) {
+            g_updateLog.Stream() << entry;
+        }
         RemoveLeftRunFolders();
         result = kUpdateSucceeded;
-        if (IsUpdateCheckDue() != 0) {
-            result = CheckAndInstall(options, keys);
+        if (policy.updatesOff) {
+            g_updateLog.Stream() << UpdatesOffLogText();  // no server is asked, no time stamp written
+        } else if (IsCheckDue(policy)) {
+            result = CheckAndInstall(options, keys, policy);
             SaveLastCheckTime();
         }
     } catch (...) {

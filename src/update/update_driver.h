@@ -3,8 +3,10 @@
 
 #include "update/update_keys.h"
 #include "update/update_options.h"
+#include "update/update_policy.h"
 
 // Runs one cycle and reports it to the host window; always returns 0. Files
-// the cycle acts on must be signed with one of the keys, when there are any.
-// Nothing escapes: a failure that throws still ends with "OnComplete;3;".
-int RunUpdateCycle(const UpdateOptions& options, const UpdateKeys& keys);
+// the cycle acts on must be signed with one of the keys, when there are any;
+// the machine's policies steer it. Nothing escapes: a failure that throws
+// still ends with "OnComplete;3;".
+int RunUpdateCycle(const UpdateOptions& options, const UpdateKeys& keys, const UpdatePolicy& policy = UpdatePolicy());

@@ -196,14 +196,16 @@ void ReadTargetVersionPrefix(const std::optional<PolicyValue>& value, UpdatePoli
 {
     Refusal refusal;
     const auto data = UsableData(value, kTargetVersionPrefix, refusal);
-    if (!data) {
+    // A malformed prefix stays in force, one too long to read too: an intended
+    // pin must never turn into "update to anything".
+    const bool unreadable = value && value->type == REG_SZ && value->tooLarge;
+    if (!data && !unreadable) {
         if (!refusal.empty()) {
             LogIgnored(policy, Name(kTargetVersionPrefix), refusal);
         }
         return;
     }
-    // A malformed prefix stays in force: an intended pin must never turn into "update to anything".
-    policy.targetVersionPrefix = TextFrom(*data);
+    policy.targetVersionPrefix = unreadable ? std::wstring(L"(over 8 KiB)") : TextFrom(*data);
     std::wstring entry = L" Policy:TargetVersionPrefix=" + *policy.targetVersionPrefix;
     if (!ParsePrefix(*policy.targetVersionPrefix)) {
         entry += L" is malformed: no release matches it";
