@@ -119,12 +119,11 @@ def download_run(app, work, label):
     temp_before = set(os.listdir(harness.TEMP_DIR))
     seconds, _, _ = run_wine_measured([app.exe, "--velmarupdate-log", "/v:1.0.0.5"],
                                       env={"VELMAR_FAKE_INSTALLER_RECORD": harness.win_path(record)})
-    installed = harness.read_installer_record(record)
+    installed = harness.read_installer_fields(record)
     size = None
     if installed is not None:
         os.unlink(record)
-        local = installed[2][1][len("--install-archive="):]
-        size = os.path.getsize(os.path.join(harness.TEMP_DIR, *local.split("\\")[-2:]))
+        size = int(installed.get("archive-size", -1))  # as setup.exe found it: the run folder is gone by now
     for entry in set(os.listdir(harness.TEMP_DIR)) - temp_before:
         path = os.path.join(harness.TEMP_DIR, entry)
         shutil.rmtree(path, ignore_errors=True) if os.path.isdir(path) else os.unlink(path)

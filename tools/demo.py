@@ -1,7 +1,8 @@
 """Tells VelmarUpdate's whole story under Wine, on loopback only: a patch update
 from a site signed with tools/sign-release, a full-package update, a run within
-the day that does nothing, a tampered patch, an older installer and a replayed
-older manifest refused, and a crash report,
+the day that does nothing, a release halted at 0% and taken at 100%, a patch
+missing on the server mended by the full package, a tampered patch, an older
+installer and a replayed older manifest refused, and a crash report,
 each against the bundled local servers, with the host window's messages as they arrive.
 
 Run it through scripts/demo (which builds first), or, with a build in place:
@@ -11,6 +12,7 @@ import contextlib
 import dataclasses
 import hashlib
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -121,14 +123,14 @@ def lay_out_update_server(root, base):
     shutil.copy2(FAKE_INSTALLER, os.path.join(root, full_name))
 
 
-def sign_site(root, why):
+def sign_site(root, why, *options):
     """Publishes the site as a release is: tools/sign-release binds the packages into version.ini and
     signs it (here with a test key); its report is shown."""
-    out = subprocess.run([SIGN_RELEASE, harness.TEST_SIGNING_KEY, root], check=True, stdout=subprocess.PIPE,
-                         text=True).stdout
+    out = subprocess.run([SIGN_RELEASE, *options, harness.TEST_SIGNING_KEY, root], check=True,
+                         stdout=subprocess.PIPE, text=True).stdout
     say("sign-release", why)
     for line in out.splitlines():
-        if line.startswith(("bound", "serial", "expires")):
+        if line.startswith(("bound", "serial", "expires", "rollout")):
             say("", line)
 
 
@@ -185,7 +187,8 @@ def run_update(stage, tail):
     say("command line", stage.app.command_line(line))
     say("host window received:")
     temp = harness.win_path(stage.temp)
-    result = stage.app.run(line, timeout=120, env={"VELMAR_FAKE_INSTALLER_RECORD": harness.win_path(stage.record)},
+    result = stage.app.run(line, timeout=120, env={"VELMAR_FAKE_INSTALLER_RECORD": harness.win_path(stage.record),
+                                                   "VELMAR_FAKE_INSTALLER_HASH": "1"},
                            win_env={"TEMP": temp, "TMP": temp})
     texts = stage.host.texts_after(mark)
     say("exit code", result.code)
@@ -208,15 +211,17 @@ def show_installer_record(stage, name):
     return record
 
 
-def show_package(path, served):
-    """Where the download landed, and whether it is byte for byte what the server has."""
+def show_package(stage, path, key, served):
+    """What the installer read of its package (it is gone with its run folder by now), against the server's file."""
+    read = harness.read_installer_fields(stage.record).get(key, "(unread: %s)" % harness.read_installer_fields(
+        stage.record).get(key + "-error"))
+    same = read == sha256_of(served)
+    say("package", "%s, SHA-256 as the installer read it %s..., same as served: %s" % (path, read[:16],
+                                                                                       "yes" if same else "NO"))
     local = unix_path(path)
-    if local is None or not os.path.isfile(local):
-        say("package", "%s (not found)" % path)
-        return False
-    same = sha256_of(local) == sha256_of(served)
-    say("package", "%s, %d bytes, same as served: %s" % (path, os.path.getsize(local), "yes" if same else "NO"))
-    return same
+    gone = local is None or not os.path.exists(os.path.dirname(local))
+    say("run folder", "removed once the installer ended" if gone else "STILL THERE")
+    return same and gone
 
 
 def show_logs(stage):
@@ -249,7 +254,7 @@ def show_patch_update(stage):
     if record:
         archive = next((a.split("=", 1)[1] for a in record[2] if a.startswith("--install-archive=")), "")
         served = os.path.join(stage.server_root, stage.base.path.strip("/"), "%s-%s" % (OLD, NEW), "velmar.diff")
-        expect(show_package(archive, served), "the patch on disk differs from the one served")
+        expect(show_package(stage, archive, "archive", served), "the patch read differs from the one served")
     show_logs(stage)
     expect(stage.app.run_logs(), "no log file was written")
     expect(show_last_check() is not None, "LastTimeCheck was not written")
@@ -266,7 +271,7 @@ def show_full_update(stage):
     expect(record is not None, "the full package was not started")
     if record:
         served = os.path.join(stage.server_root, "full", "VelmarSetup-%s.exe" % NEW)
-        expect(show_package(record[0], served), "the full package on disk differs from the one served")
+        expect(show_package(stage, record[0], "self", served), "the full package differs from the one served")
         expect(record[2][-1:] == ["--orvantaupdate-installpath=" + harness.win_path(stage.install_path)],
                "the install path did not arrive as one argument")
     expect(show_last_check() is not None, "LastTimeCheck was not written")
@@ -289,6 +294,57 @@ def show_not_due(stage):
     expect(harness.read_installer_record(stage.record) is None, "an installer was started")
     stamp_after = show_last_check()
     expect(stamp_after == stamp_before, "LastTimeCheck changed on a run that was not due")
+
+
+def due_run(stage, tail, texts, what):
+    """A due run with the log on: its messages, and the log's entries that say what happened."""
+    harness.reg_delete_value("LastTimeCheck")
+    shutil.rmtree(stage.app.log_folder(), ignore_errors=True)
+    run_texts, requests = run_update(stage, tail + " --velmarupdate-log")
+    expect(run_texts == texts, "%s: messages %s" % (what, run_texts))
+    return "".join(text for _, text in stage.app.run_logs()), requests
+
+
+def show_log_entry(log, entry, what):
+    """The entry up to the next one: the log runs its pieces together on one line."""
+    found = re.search(re.escape(entry) + r".*?(?=szDownUrl:|RunPatchArchiveFile:| [A-Z][A-Za-z]+:|$)", log)
+    say("log says", found.group(0).strip() if found else "(no %s entry)" % entry.strip())
+    expect(found is not None, "the log does not say %s" % what)
+
+
+def show_rollout(stage):
+    heading("6. A staged release: halted at 0%, then taken at 100%")
+    say("InstallId", "each installation draws a random id once and keeps it (HKCU, next to LastTimeCheck);")
+    say("", "its place for a release, 0 to 9999, comes from SHA-256 of \"<version>:<id>\"")
+    for rollout, texts in (("0", ["OnCheckingForUpdate", "OnComplete;1;"]),
+                           ("100", ["OnCheckingForUpdate", "OnUpdateAvailable;" + NEW, "OnInstalling",
+                                    "OnComplete;1;"])):
+        sign_site(stage.server_root, "with --rollout %s:" % rollout, "--rollout", rollout)
+        log, requests = due_run(stage, "/v:%s" % OLD, texts, "rollout %s" % rollout)
+        if rollout == "0":
+            expect(len(requests) == 2, "a halted release asked for a package: %s" % requests)
+            show_log_entry(log, " RolloutWait:", "why the release was not taken")
+        else:
+            expect(harness.read_installer_record(stage.record) is not None, "setup.exe was not started")
+
+
+def show_patch_fallback(stage):
+    heading("7. A patch missing on the server: the full package mends it")
+    patch = os.path.join(stage.server_root, stage.base.path.strip("/"), "%s-%s" % (OLD, NEW), "velmar.diff")
+    with open(patch, "rb") as f:
+        kept = f.read()
+    os.unlink(patch)
+    say("on the server", "velmar.diff deleted after signing: the patch answers 404")
+    try:
+        log, requests = due_run(stage, '/v:%s /installpath:"%s"' % (OLD, harness.win_path(stage.install_path)),
+                                ["OnCheckingForUpdate", "OnUpdateAvailable;" + NEW, "OnInstalling", "OnComplete;1;"],
+                                "the fallback")
+        show_log_entry(log, " PatchFallback:", "why the full package was taken")
+        record = show_installer_record(stage, "the full package")
+        expect(record is not None and record[0].endswith("VelmarSetup-%s.exe" % NEW), "the full package did not run")
+    finally:
+        with open(patch, "wb") as f:
+            f.write(kept)
 
 
 def package_files(temp):
@@ -318,7 +374,7 @@ def refused(stage, tail, texts, entry, what):
 
 
 def show_tampered_patch(stage):
-    heading("6. A tampered patch is refused by its hash")
+    heading("8. A tampered patch is refused by its hash")
     patch = os.path.join(stage.server_root, stage.base.path.strip("/"), "%s-%s" % (OLD, NEW), "velmar.diff")
     with open(patch, "r+b") as f:
         f.seek(100)
@@ -329,7 +385,7 @@ def show_tampered_patch(stage):
 
 
 def show_older_installer(stage):
-    heading("7. An older installer served at newest is refused")
+    heading("9. An older installer served at newest is refused")
     full = os.path.join(stage.server_root, "full", "VelmarSetup-%s.exe" % NEW)
     with open(full, "ab") as f:
         f.write(b"\0" * 4096)  # stands in for the older release's installer: another file, another size
@@ -339,7 +395,7 @@ def show_older_installer(stage):
 
 
 def show_replayed_manifest(stage):
-    heading("8. An older manifest replayed after a newer one is refused")
+    heading("10. An older manifest replayed after a newer one is refused")
     update = os.path.join(stage.server_root, stage.base.path.strip("/"))
     old = {name: open(os.path.join(update, name), "rb").read() for name in ("version.ini", "version.ini.sig")}
     sign_site(stage.server_root, "the vendor signs again: serial raised")
@@ -355,7 +411,7 @@ def show_replayed_manifest(stage):
 
 
 def show_crash_report():
-    heading("9. Crash report: a dump posted to the local error-log server")
+    heading("11. Crash report: a dump posted to the local error-log server")
     url = urllib.parse.urlsplit(harness.build_setting("VELMAR_ERROR_LOG_URL",
                                               "http://127.0.0.1:18742/index.php?do=adderrorlog"))
     app = installation("demo-crash")
@@ -422,6 +478,8 @@ def update_story(base_url):
         show_patch_update(stage)
         show_full_update(stage)
         show_not_due(stage)
+        show_rollout(stage)
+        show_patch_fallback(stage)
         show_tampered_patch(stage)
         show_older_installer(stage)
         show_replayed_manifest(stage)

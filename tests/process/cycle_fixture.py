@@ -150,7 +150,8 @@ class UpdateCycleFixture(unittest.TestCase):
         line = "/w:%d /j:7 %s" % (self.host.hwnd, tail)
         env = {"VELMAR_FAKE_INSTALLER_RECORD": harness.win_path(self.record),
                "VELMAR_FAKE_INSTALLER_EXIT": str(installer_exit),
-               "VELMAR_FAKE_INSTALLER_SECONDS": str(installer_seconds), "VELMAR_FAKE_SETUP_EXIT": str(setup_exit)}
+               "VELMAR_FAKE_INSTALLER_SECONDS": str(installer_seconds), "VELMAR_FAKE_SETUP_EXIT": str(setup_exit),
+               "VELMAR_FAKE_INSTALLER_HASH": "1"}
         result = app.run(line, env=env, win_env=win_env, timeout=120)
         self.assertEqual(0, result.code, "update mode always exits 0")
         return result

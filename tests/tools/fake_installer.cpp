@@ -7,8 +7,10 @@
 //   VELMAR_FAKE_SETUP_EXIT        the exit code when started as setup.exe, if set (a patch
 //                                 that fails where the full installer would not)
 //   VELMAR_FAKE_INSTALLER_SECONDS runs this long before it exits (default 0)
-// Given --install-archive=<file>, it reads the file as setup.exe does (GENERIC_READ,
-// FILE_SHARE_READ only) and records "archive=<SHA-256 in hex>" or "archive-error=<code>".
+// It opens its own file, and a --install-archive=<file>, as setup.exe opens its archive
+// (GENERIC_READ, FILE_SHARE_READ only), and records "self-size=" and "archive-size=", or
+// "self-error=" / "archive-error=" with the Windows error; with VELMAR_FAKE_INSTALLER_HASH=1
+// it also reads them whole and records "self=" and "archive=" with the SHA-256 in hex.
 #include "base/file_io.h"
 #include "base/handle_owner.h"
 #include "base/hex_text.h"
@@ -31,11 +33,16 @@ std::wstring Environment(const wchar_t* name)
     return length > 0 && length < 2048 ? std::wstring(value, length) : std::wstring();
 }
 
-std::string ArchiveRecord(const std::wstring& path)
+std::string FileRecord(const char* key, const std::wstring& path)
 {
     HandleOwner file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!file.Valid()) {
-        return "archive-error=" + std::to_string(::GetLastError()) + "\n";
+    LARGE_INTEGER size = {};
+    if (!file.Valid() || !::GetFileSizeEx(file.Get(), &size)) {
+        return std::string(key) + "-error=" + std::to_string(::GetLastError()) + "\n";
+    }
+    std::string record = std::string(key) + "-size=" + std::to_string(size.QuadPart) + "\n";
+    if (Environment(L"VELMAR_FAKE_INSTALLER_HASH") != L"1") {
+        return record;
     }
     std::string bytes;
     char piece[65536];
@@ -45,7 +52,7 @@ std::string ArchiveRecord(const std::wstring& path)
     }
     Sha256Digest digest{};
     Sha256Of(bytes.data(), bytes.size(), digest);
-    return "archive=" + Utf8FromWide(LowerHex(digest.data(), digest.size())) + "\n";
+    return record + key + "=" + Utf8FromWide(LowerHex(digest.data(), digest.size())) + "\n";
 }
 
 }  // namespace
@@ -56,14 +63,15 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
     wchar_t self[MAX_PATH] = {};
     ::GetModuleFileNameW(nullptr, self, MAX_PATH);
 
-    std::string record = "exe=" + Utf8FromWide(self) + "\ncmdline=" + Utf8FromWide(commandLine) + "\n";
+    std::string record = "exe=" + Utf8FromWide(self) + "\ncmdline=" + Utf8FromWide(commandLine) + "\n" +
+                         FileRecord("self", self);
     int argc = 0;
     if (LPWSTR* argv = ::CommandLineToArgvW(commandLine, &argc)) {
         for (int i = 0; i < argc; ++i) {
             record += "arg=" + Utf8FromWide(argv[i]) + "\n";
             const std::wstring arg = argv[i];
             if (arg.compare(0, 18, L"--install-archive=") == 0) {
-                record += ArchiveRecord(arg.substr(18));
+                record += FileRecord("archive", arg.substr(18));
             }
         }
         ::LocalFree(argv);
