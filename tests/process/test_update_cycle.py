@@ -172,8 +172,11 @@ class UpdateCycleTest(UpdateCycleFixture):
         os.unlink(os.path.join(self.app.dir, "setup.exe"))
         self.manifest()
         self.serve_patch()
-        self.run_cycle("/v:1.0.0.5")
+        self.run_cycle("--velmarupdate-log /v:1.0.0.5")
         self.assertEqual([CHECKING, available("1.0.0.9"), INSTALLING, complete(3)], self.texts())
+        (_, log), = self.app.run_logs()
+        setup = harness.win_path(os.path.join(self.app.dir, "setup.exe"))
+        self.assertIn(" InstallerNotStarted:%s (Windows error 2)" % setup, log)
 
     def test_install_path_absent_empty_or_missing(self):
         self.serve("full/VelmarSetup.exe", open(FAKE_INSTALLER, "rb").read())

@@ -11,6 +11,7 @@
 // --stop-file  exits soon after this file appears (polled every 50 ms)
 // --hang       a hung browser: the window's thread never pumps messages (until the stop file)
 #include "base/file_io.h"
+#include "base/hex_text.h"
 #include "base/utf8_text.h"
 
 #include <windows.h>
@@ -55,13 +56,7 @@ void Record(WPARAM wParam, const COPYDATASTRUCT& data)
         char head[96] = {};
         std::snprintf(head, sizeof head, "%lld %llu %lu ", param, static_cast<unsigned long long>(data.dwData),
                       static_cast<unsigned long>(data.cbData));
-        std::string line(head);
-        static const char kHex[] = "0123456789abcdef";
-        for (DWORD i = 0; i < byteCount; ++i) {
-            line += kHex[bytes[i] >> 4];
-            line += kHex[bytes[i] & 0x0F];
-        }
-        line += '\n';
+        const std::string line = head + Utf8FromWide(LowerHex(bytes, byteCount)) + "\n";
         WriteAllBytes(g_record, line.data(), line.size());
     }
 
