@@ -92,8 +92,9 @@ class CycleTransferFaults(UpdateCycleFixture):
                 self.assertIn(reason, log)
                 requested = self.server.requested_paths()
                 self.assertEqual({path}, set(requested))
-                # The manifest's one time budget takes the retries and their waits too.
-                tries = {11} if name == "redirect_loop" else {2, 3} if name in RETRIED else {1}
+                # The manifest's one time budget takes the retries and their waits too: a try
+                # given up late may leave no time for another.
+                tries = {11} if name == "redirect_loop" else {1, 2, 3} if name in RETRIED else {1}
                 self.assertIn(len(requested), tries)
                 self.assertLess(time.monotonic() - started, MANIFEST_LIMIT + 3)
                 self.assertEqual(name in RETRIED, " Retry:" in log)

@@ -110,7 +110,9 @@ TEST(UpdatePolicy, InterpretTable)
          {L" Policy:TargetVersionPrefix=1.2"}},
         {{{L"TargetVersionPrefix", Sz(L"1.0", REG_EXPAND_SZ)}}, L"",
          {L" PolicyIgnored:TargetVersionPrefix (REG_EXPAND_SZ, expected REG_SZ)"}},
-        {{{L"TargetVersionPrefix", {REG_SZ, {}, true}}}, L"", {L" PolicyIgnored:TargetVersionPrefix (out of range)"}},
+        // Too long to read is still a pin: it holds the installation where it is.
+        {{{L"TargetVersionPrefix", {REG_SZ, {}, true}}}, L"prefix=(over 8 KiB) ",
+         {L" Policy:TargetVersionPrefix=(over 8 KiB) is malformed: no release matches it"}},
         // The quiet hours: all three or none, the first wrong one named.
         {Quiet(Dword(7), Dword(5), Dword(960)), L"quiet=425+960 ", {L" Policy:UpdatesSuppressed=07:05 for 960 min"}},
         {{{L"UpdatesSuppressedStartHour", Dword(22)}, {L"UpdatesSuppressedStartMin", Dword(30)}}, L"",
