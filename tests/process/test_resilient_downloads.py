@@ -148,6 +148,26 @@ class ResilientDownloads(DownloadFixture):
         self.assertEqual([CHECKING, complete(1)], self.texts())
         self.assertEqual(([], {}), self.new_temp_entries(), "and that run removes it")
 
+    def test_what_stands_where_the_partial_belongs(self):
+        partial = os.path.join(harness.TEMP_DIR, "VelmarUpdate")
+        cases = {  # name: (what to put in the way, what the log says)
+            "folder_at_part": (lambda: os.makedirs(os.path.join(partial, "package.part")), " removed"),
+            "file_at_folder": (lambda: open(partial, "wb").close(), " removed"),
+            "full_folder_at_state": (lambda: os.makedirs(os.path.join(partial, "package.state", "x")),
+                                     "downloading without resume"),
+        }
+        for name, (obstacle, logged) in cases.items():
+            with self.subTest(name):
+                self.fresh_run()
+                obstacle()
+                try:
+                    _, log = self.run_logged(PATCHED)
+                finally:
+                    if os.path.isfile(partial):
+                        os.unlink(partial)
+                self.assertIn(" PartialObstacle:", log)
+                self.assertIn(logged, log)
+
     @unittest.skipUnless(hasattr(os, "geteuid") and os.geteuid() == 0, "mounting a small tmpfs needs root")
     def test_a_full_disk_gets_its_space_back(self):
         self.serve_patch(data=os.urandom(4 << 20))

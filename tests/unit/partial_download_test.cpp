@@ -38,6 +38,9 @@ TEST(PartialDownload, StateSurvivesItsFileOnlyWhole)
     EXPECT_FALSE(ParsePartialState(text.substr(0, text.size() - 1)));
     EXPECT_FALSE(ParsePartialState("url=x\nvalidator=\nsize=12z\nsha256=\n"));
     EXPECT_FALSE(ParsePartialState("url=x\nvalidator=\nsize=0\nsha256=\n"));
+    // A control character would reach the If-Range line.
+    EXPECT_FALSE(ParsePartialState("url=x\nvalidator=\"a\rb\"\nsize=12\nsha256=\n"));
+    EXPECT_EQ(L"", ChooseValidator(L"\"a\rb\"", L"Sun, 06 Nov\n1994"));
 }
 
 }  // namespace

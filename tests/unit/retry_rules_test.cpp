@@ -45,6 +45,7 @@ TEST(RetryRules, RetryAfterIsSecondsOrAnHttpDate)
     EXPECT_EQ(30, ParseRetryAfter(L"Sun, 06 Nov 1994 08:50:07 GMT", now));
     EXPECT_EQ(86400 + 3600, ParseRetryAfter(L"Mon, 07 Nov 1994 09:49:37 GMT", now));
     EXPECT_EQ(0, ParseRetryAfter(L"Sat, 05 Nov 1994 08:49:37 GMT", now));  // gone by: at once
+    EXPECT_GT(ParseRetryAfter(L"99999999999999999999999", now), kLongestRetryAfterSeconds);  // too many digits: long
     for (const wchar_t* bad : {L"", L"-5", L"1.5", L" 5", L"soon", L"Sun, 06 Nov 1994 08:49:37 UTC",
                                L"Sunday, 06-Nov-94 08:49:37 GMT", L"Sun, 31 Nov 1994 08:49:37 GMT"}) {
         EXPECT_FALSE(ParseRetryAfter(bad, now)) << bad;
