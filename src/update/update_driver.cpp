@@ -43,7 +43,7 @@ bool IsOfferedHere(const Manifest& manifest)
         return false;
     }
     const std::optional<std::uint64_t> id = InstallId();
-    const std::uint32_t place = id ? RolloutPlace(version, *id) : 9999;
+    const std::uint32_t place = id ? RolloutPlace(version, *id) : 9999;  // no id: the last place, offered at 100 only
     if (IsOffered(place, *rollout)) {
         return true;
     }
