@@ -51,10 +51,9 @@ std::optional<PartialState> ParsePartialState(const std::string& text)
         at = end + 1;
     }
     // A control character would reach a request header line.
-    return at == wide.size() && !state.url.empty() && state.size != 0 && IsHeaderSafe(state.url) && IsHeaderSafe(state.validator) &&
-                   IsHeaderSafe(state.sha256)
-               ? std::optional<PartialState>(state)
-               : std::nullopt;
+    const bool whole = at == wide.size() && !state.url.empty() && state.size != 0;
+    const bool safe = IsHeaderSafe(state.url) && IsHeaderSafe(state.validator) && IsHeaderSafe(state.sha256);
+    return whole && safe ? std::optional<PartialState>(state) : std::nullopt;
 }
 
 std::wstring ResumeHeaders(std::uint64_t offset, const std::wstring& validator)

@@ -1,11 +1,11 @@
 #include "update/update_policy.h"
 
 #include "base/decimal_text.h"
+#include "net/transfer_rules.h"
 #include "update/update_decision.h"
 #include "update/version_rules.h"
 
 #include <cstring>
-#include <cwchar>
 #include <iterator>
 
 namespace {
@@ -126,33 +126,13 @@ std::optional<std::vector<std::int64_t>> ParsePrefix(const std::wstring& prefix)
     }
 }
 
-// Whether text starts with the lower-case ASCII `start`, letters compared in either case.
-bool StartsWithAsciiNoCase(const std::wstring& text, const std::wstring& start)
-{
-    if (text.size() < start.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < start.size(); ++i) {
-        const wchar_t c = text[i];
-        if ((c >= L'A' && c <= L'Z' ? c - L'A' + L'a' : c) != start[i]) {
-            return false;
-        }
-    }
-    return true;
-}
-
 bool IsUsableUpdateUrl(const std::wstring& url)
 {
-    std::size_t schemeEnd = 0;
-    for (const wchar_t* scheme : {L"http://", L"https://"}) {
-        if (StartsWithAsciiNoCase(url, scheme)) {
-            schemeEnd = std::wcslen(scheme);
-        }
-    }
-    if (schemeEnd == 0 || url.size() > kMaxUrlChars || url.back() != L'/') {
+    if (!HasHttpScheme(url) || url.size() > kMaxUrlChars || url.back() != L'/') {
         return false;
     }
     // A host must follow the scheme, or "version.ini" itself would be taken for one.
+    const std::size_t schemeEnd = url.find(L"://") + 3;
     if (url.size() == schemeEnd || url[schemeEnd] == L'/') {
         return false;
     }
