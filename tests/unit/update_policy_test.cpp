@@ -83,7 +83,6 @@ TEST(UpdatePolicy, QuietWindowAndPeriodTables)
 TEST(UpdatePolicy, InterpretTable)
 {
     const std::wstring longUrl = L"https://m/" + std::wstring(2072, L'a') + L"/";  // 2083 characters
-    const std::wstring ignoredUrl = L" PolicyIgnored:UpdateUrl (out of range)";
     const struct { Values values; std::wstring summary; Log log; } cases[] = {
         // All in force, logged in one fixed order.
         {{{L"UpdateUrl", Sz(L"https://mirror.corp/velmar/update/")}, {L"UpdatesSuppressedDurationMin", Dword(120)},
@@ -108,9 +107,9 @@ TEST(UpdatePolicy, InterpretTable)
          {L" Policy:TargetVersionPrefix= is malformed: no release matches it"}},
         {{{L"TargetVersionPrefix", Sz(std::wstring(L"1.2\0junk", 8))}}, L"prefix=1.2 ",
          {L" Policy:TargetVersionPrefix=1.2"}},
-        {{{L"TargetVersionPrefix", Sz(L"1.0", REG_EXPAND_SZ)}}, L"",
-         {L" PolicyIgnored:TargetVersionPrefix (REG_EXPAND_SZ, expected REG_SZ)"}},
-        // Too long to read is still a pin: it holds the installation where it is.
+        // Unreadable is still a pin: another type or too long holds the installation where it is.
+        {{{L"TargetVersionPrefix", Sz(L"1.0", REG_EXPAND_SZ)}}, L"prefix=(REG_EXPAND_SZ, expected REG_SZ) ",
+         {L" Policy:TargetVersionPrefix=(REG_EXPAND_SZ, expected REG_SZ) is malformed: no release matches it"}},
         {{{L"TargetVersionPrefix", {REG_SZ, {}, true}}}, L"prefix=(over 8 KiB) ",
          {L" Policy:TargetVersionPrefix=(over 8 KiB) is malformed: no release matches it"}},
         // The quiet hours: all three or none, the first wrong one named.
@@ -126,16 +125,47 @@ TEST(UpdatePolicy, InterpretTable)
         {{{L"UpdateUrl", Sz(L"HTTPS://Mirror.Corp/u/")}}, L"url=HTTPS://Mirror.Corp/u/",
          {L" Policy:UpdateUrl=HTTPS://Mirror.Corp/u/"}},
         {{{L"UpdateUrl", Sz(longUrl)}}, L"url=" + longUrl, {L" Policy:UpdateUrl=" + longUrl}},
-        {{{L"UpdateUrl", Sz(longUrl + L"/")}}, L"", {ignoredUrl}},
     };
     for (const auto& c : cases) {
         const UpdatePolicy policy = Interpret(c.values);
         EXPECT_EQ(c.summary, Summary(policy));
         EXPECT_EQ(c.log, policy.logEntries) << testing::PrintToString(c.summary);
     }
-    for (const wchar_t* url : {L"ftp://m/u/", L"https://m/u", L"https://m /u/", L"https://m/\t/", L"http:///",
-                               L"http://", L"httpx://m/", L""}) {
-        EXPECT_EQ(Log{ignoredUrl}, Interpret({{L"UpdateUrl", Sz(url)}}).logEntries) << testing::PrintToString(url);
+    for (const auto& prefix : {Sz(L"1.0", REG_MULTI_SZ), Dword(1), PolicyValue{REG_EXPAND_SZ, {}, true}}) {
+        const UpdatePolicy policy = Interpret({{L"TargetVersionPrefix", prefix}});
+        EXPECT_EQ(PrefixMatch::Malformed, MatchVersionPrefix(policy.targetVersionPrefix.value_or(L"1"), L"1.0.0.9"));
+    }
+}
+
+TEST(UpdatePolicy, UpdateUrlTable)
+{
+    const std::wstring longUrl = L"https://m/" + std::wstring(2073, L'a') + L"/";  // 2084 characters
+    const wchar_t* const query = L"has a query or fragment";
+    const wchar_t* const port = L"has a port";
+    const wchar_t* const user = L"has a user name or password";
+    const wchar_t* const scheme = L"is not an http";
+    const wchar_t* const host = L"has no host";
+    const wchar_t* const end = L"does not end in /";
+    const wchar_t* const odd = L"holds a blank";
+    const struct { std::wstring url; const wchar_t* why; } cases[] = {  // why: how the refusal begins; null: taken
+        {L"https://m:8443/u/", nullptr}, {L"http://xn--bcher-kva.example/u/", nullptr}, {L"https://m/a@b/", nullptr},
+        {longUrl, L"over 2083"}, {L"https://m/u", end}, {L"", end}, {L"http://", host}, {L"ftp://m/u/", scheme},
+        {L"httpx://m/", scheme}, {L"http:/m/", scheme}, {L"http:///", host}, {L"http://:8080/mirror/", host},
+        {L"http://@/mirror/", host}, {L"https://ann:secret@m/u/", user}, {L"https://:secret@m/u/", user},
+        {L"https://ann@m/u/", user}, {L"https://m/u/?a=b/", query}, {L"https://m/u#f/", query},
+        {L"https://m:99999/u/", port}, {L"https://m:0/u/", port}, {L"https://m:/u/", port}, {L"https://m /u/", odd},
+        {L"https://m/\t/", odd}, {L"https://m\\u/", odd}, {L"https://m/\x7F/", odd}, {L"https://m/\x85/", odd},
+        {L"https://m/\xA0/", odd}, {L"https://m/\x3000/", odd}, {L"https://m/\x2028/", odd},
+        {L"https://b\xFC" L"cher.example/", odd},
+    };
+    for (const auto& c : cases) {
+        const UpdatePolicy policy = Interpret({{L"UpdateUrl", Sz(c.url)}});
+        const std::wstring expected =
+            c.why ? L" PolicyIgnored:UpdateUrl (" + std::wstring(c.why) : L" Policy:UpdateUrl=" + c.url;
+        ASSERT_EQ(1u, policy.logEntries.size());
+        EXPECT_EQ(0u, policy.logEntries[0].find(expected)) << testing::PrintToString(c.url) << policy.logEntries[0];
+        EXPECT_EQ(c.why == nullptr, policy.updateUrl.has_value()) << policy.logEntries[0];
+        EXPECT_EQ(std::wstring::npos, policy.logEntries[0].find(L"secret"));
     }
 }
 
