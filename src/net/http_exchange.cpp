@@ -13,11 +13,11 @@ namespace {
 // A call on the request, or a step between calls, found the transfer given up.
 TransferEnd GivenUp() { return TransferEnd::Stalled; }
 
-// Reads the body to its end, or until the sink has all it wants. A synchronous
-// read waits until all it asked for has come, and the guard and the watcher see
-// progress only between reads: so each read asks for what has arrived, or for
-// more only as far as the line keeps up (see PieceSizer).
-TransferEnd ReadBody(TransferState& state, ResponseSink& sink, std::uint64_t& received, DWORD& error)
+// Reads the body to its end, or until the sink has all it wants (satisfied: the
+// rest stays unread). A synchronous read waits until all it asked for has come,
+// and the guard and the watcher see progress only between reads: so each read
+// asks for what has arrived, or for more only as far as the line keeps up (see PieceSizer).
+TransferEnd ReadBody(TransferState& state, ResponseSink& sink, std::uint64_t& received, DWORD& error, bool& satisfied)
 {
     std::vector<char> buffer;
     PieceSizer sizer(NowMs());
@@ -63,7 +63,8 @@ TransferEnd ReadBody(TransferState& state, ResponseSink& sink, std::uint64_t& re
             return written;
         }
         if (!sink.WantsMore()) {
-            state.leaveOpen = true;  // the rest stays unread
+            state.LeaveBodyUnread();
+            satisfied = true;
             return TransferEnd::Complete;
         }
     }
@@ -104,8 +105,9 @@ TransferEnd ReceiveBody(TransferState& state, ResponseSink& sink, DWORD& error)
         return begun;
     }
     std::uint64_t received = 0;
-    const TransferEnd end = ReadBody(state, sink, received, error);
-    if (end != TransferEnd::Complete || state.leaveOpen) {
+    bool satisfied = false;
+    const TransferEnd end = ReadBody(state, sink, received, error, satisfied);
+    if (end != TransferEnd::Complete || satisfied) {
         return end;
     }
     if (!IsCompleteBody(head.contentLength.has_value(), head.contentLength.value_or(0), received)) {
@@ -207,7 +209,7 @@ TransferOutcome GetOnThisThread(TransferState& state, ResponseSink& sink, const 
         if (end != TransferEnd::Complete) {
             return state.Finish(end);
         }
-        state.leaveOpen = true;  // the redirect's own body is not read
+        state.LeaveBodyUnread();  // the redirect's own body; the next hop's is judged afresh
         state.outcome.where = next;
     }
 }

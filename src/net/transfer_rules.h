@@ -12,6 +12,9 @@
 constexpr DWORD kWsaConnectionReset = 10054;
 constexpr DWORD kWsaTimedOut = 10060;
 
+// Redirects a GET follows, so a try makes at most this many requests plus one.
+constexpr int kMaxRedirects = 10;
+
 struct TransferLimits {
     DWORD timeoutMs = 0;            // connect, send and receive, per call; 0: the client's own
     DWORD stallWindowMs = 0;        // fewer than stallMinBytes in any window this long ends it; 0: off
@@ -19,7 +22,7 @@ struct TransferLimits {
     DWORD overallMs = 0;            // the whole transfer, redirects included; 0: no limit
     DWORD answerMs = 0;             // the answer, head and body, once the request is sent whole; 0: no limit
     std::uint64_t maxBytes = 0;     // longest body accepted; 0: no limit
-    int maxRedirects = 10;
+    int maxRedirects = kMaxRedirects;
 };
 
 // The limits this build was made with: production values in a release build,

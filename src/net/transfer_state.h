@@ -24,20 +24,32 @@ struct TransferState {
     TransferState(const TransferState&) = delete;
     TransferState& operator=(const TransferState&) = delete;
 
-    // Every handle closes with the state, unless a body was left unread:
-    // Wine's WinINet would read the rest of it inside the close.
+    // Every handle closes with the state, except those of a hop whose body was
+    // left unread, and then the session too: Wine's WinINet would read the rest
+    // of that body inside the close.
     ~TransferState()
     {
-        if (leaveOpen) {
-            for (OpenedRequest& hop : hops) {
+        bool left = false;
+        for (OpenedRequest& hop : hops) {
+            if (hop.leaveOpen) {
                 LeaveOpen(hop.request);
                 LeaveOpen(hop.connection);
+                left = true;
             }
+        }
+        if (left) {
             LeaveOpen(session);
         }
     }
 
     HINTERNET Request() const { return hops.back().request.Get(); }
+    // The request under way stops here: the rest of its body, if any, stays unread.
+    void LeaveBodyUnread()
+    {
+        if (!hops.empty()) {
+            hops.back().leaveOpen = true;
+        }
+    }
 
     // Counts bytes moved, shows them to the watcher and applies the guard.
     TransferEnd Moved(DWORD bytes)
@@ -61,7 +73,7 @@ struct TransferState {
         outcome.end = end;
         outcome.error = error;
         if (end != TransferEnd::Complete) {
-            leaveOpen = true;
+            LeaveBodyUnread();
         }
         return outcome;
     }
@@ -72,7 +84,6 @@ struct TransferState {
     TransferOutcome outcome;
     InternetHandleOwner session;
     std::vector<OpenedRequest> hops;  // one per request, redirects included; the last is under way
-    bool leaveOpen = false;
     DWORD timeoutMs = 0;  // of the request under way
     std::uint64_t moved = 0;
 };

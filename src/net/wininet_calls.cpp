@@ -1,5 +1,9 @@
 #include "net/wininet_calls.h"
 
+#include "base/decimal_text.h"
+#include "log/update_log.h"
+#include "net/retrying_transfer.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cwctype>
@@ -40,8 +44,94 @@ bool SplitUrl(const std::wstring& url, DWORD pathChars, bool exactScheme, HttpTa
     return !target.host.empty();
 }
 
+std::wstring BaseUrlProblem(const std::wstring& url)
+{
+    if (url.size() >= kUrlChars) {
+        return L"over " + std::to_wstring(kUrlChars - 1) + L" characters";
+    }
+    for (const wchar_t c : url) {
+        if (c < 0x21 || c > 0x7E || c == L'\\') {
+            return L"holds a blank, a control character, a backslash or a character beyond ASCII";
+        }
+    }
+    if (url.empty() || url.back() != L'/') {
+        return L"does not end in /";
+    }
+    URL_COMPONENTSW parts = {};
+    parts.dwStructSize = sizeof parts;
+    // Non-zero lengths with no buffers: each part comes back as a place in url.
+    parts.dwSchemeLength = parts.dwHostNameLength = parts.dwUserNameLength = parts.dwPasswordLength = 1;
+    parts.dwUrlPathLength = parts.dwExtraInfoLength = 1;
+    if (!::InternetCrackUrlW(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts)) {
+        return L"is no URL Windows can read (Windows error " + std::to_wstring(::GetLastError()) + L")";
+    }
+    if (!HasHttpScheme(url) || (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS)) {
+        return L"is not an http or https URL";
+    }
+    if (parts.dwHostNameLength == 0) {
+        return L"has no host";
+    }
+    if (parts.dwUserNameLength != 0 || parts.dwPasswordLength != 0) {
+        return L"has a user name or password";
+    }
+    if (parts.dwExtraInfoLength != 0) {
+        return L"has a query or fragment";
+    }
+    // A port written after the host must be the one connected to: Wine's parser
+    // takes 99999 as 34463.
+    const wchar_t* const hostEnd = parts.lpszHostName + parts.dwHostNameLength;
+    if (*hostEnd == L':' && parts.lpszUrlPath != nullptr && parts.lpszUrlPath > hostEnd) {
+        const std::wstring written(hostEnd + 1, static_cast<std::size_t>(parts.lpszUrlPath - hostEnd - 1));
+        const std::optional<std::uint64_t> port = ParsePlainDecimal(written, 65535);
+        if (!port || *port == 0 || *port != parts.nPort) {
+            return L"has a port out of range";
+        }
+    }
+    return std::wstring();
+}
+
+namespace {
+
+// Connections one run may leave open to one server, each held by a request
+// whose body stays unread (see LeaveOpen), so that none of them makes a later
+// request wait for a free connection until its stall guard gives up (Windows'
+// WinINet keeps a few per server and process; Wine has no limit):
+// - every request of a try may be one, its redirects' included: kMaxRedirects + 1;
+// - a transfer makes 1 + the build's retry waits tries, and a package try may
+//   start again from zero once when its resume is refused: 2 gets per try;
+// - a run fetches the manifest and its signature, with room for four more small
+//   fetches under the manifest's budget (a log proof and three tiles), and at
+//   most a patch and the full package. A crash report is one POST in a process of its own.
+// Production build (waits 10 s and 30 s): (6 + 2 x 2) x 3 tries x 11 requests = 330.
+DWORD ConnectionsOneRunMayLeave()
+{
+    const DWORD tries = 1 + static_cast<DWORD>(BuildRetryWaits().size());
+    const DWORD smallFetches = 6;
+    const DWORD packageGets = 2 * 2;
+    return (smallFetches + packageGets) * tries * (kMaxRedirects + 1);
+}
+
+// Once per process, before its first connection: the limits are the process's.
+void RaiseConnectionLimits()
+{
+    static const bool raised = [] {
+        DWORD most = ConnectionsOneRunMayLeave();
+        for (const DWORD option : {INTERNET_OPTION_MAX_CONNS_PER_SERVER, INTERNET_OPTION_MAX_CONNS_PER_1_0_SERVER}) {
+            if (!::InternetSetOptionW(nullptr, option, &most, sizeof most)) {
+                g_updateLog.Stream() << L" ConnectionLimit:not raised to " << most << L" (Windows error "
+                                     << static_cast<unsigned long>(::GetLastError()) << L")";
+            }
+        }
+        return true;
+    }();
+    static_cast<void>(raised);
+}
+
+}  // namespace
+
 InternetHandleOwner OpenSession(const TransferLimits& limits)
 {
+    RaiseConnectionLimits();
     InternetHandleOwner session(::InternetOpenW(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     if (session) {
         // Windows honours time-outs here; Wine only on the request handle, set there too.

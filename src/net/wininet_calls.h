@@ -29,12 +29,21 @@ struct HttpTarget {
 // exactScheme: the scheme must be "http" or "https" as written; else any case.
 bool SplitUrl(const std::wstring& url, DWORD pathChars, bool exactScheme, HttpTarget& target);
 
+// Why url cannot be a base URL that file names are appended to; empty when it
+// can. As Windows' own parser reads it: http or https, a host, no user name or
+// password, no query or fragment, a port (when written) that is read as
+// written; and printable ASCII only (no blank, no backslash: an
+// internationalised host in its xn-- form), ending in '/', under kUrlChars
+// characters. The reason never repeats any part of the URL.
+std::wstring BaseUrlProblem(const std::wstring& url);
+
 // A session with this build's time-outs, the system's proxy settings and our agent.
 InternetHandleOwner OpenSession(const TransferLimits& limits);
 // A request and the connection it goes out on; the request is invalid when either could not be made.
 struct OpenedRequest {
     InternetHandleOwner connection;
     InternetHandleOwner request;
+    bool leaveOpen = false;  // its body is not read to its end: see LeaveOpen
 };
 // Certificate errors are never ignored; https adds INTERNET_FLAG_SECURE.
 OpenedRequest OpenRequest(HINTERNET session, const HttpTarget& target, const wchar_t* verb, DWORD flags);

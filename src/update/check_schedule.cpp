@@ -1,10 +1,12 @@
 #include "update/check_schedule.h"
 
+#include "log/update_log.h"
 #include "net/connectivity.h"
 #include "update/updater_registry.h"
 
 #include <shlwapi.h>
 
+#include <cstdio>
 #include <ctime>
 
 namespace {
@@ -28,6 +30,14 @@ constexpr CheckScheduleCalls kRealCalls = {&QueryInternetConnectedState, &RealCu
                                            &RealWriteLastCheck};
 CheckScheduleCalls g_calls = kRealCalls;  // constant-initialised: usable before main
 
+// Online as InternetGetConnectedState says, with the flags it gave.
+bool IsConnected(DWORD& flags)
+{
+    flags = 0;
+    const BOOL queried = g_calls.getConnectedState(&flags);
+    return IsOnlineState(queried, flags);
+}
+
 }  // namespace
 
 CheckScheduleCalls RealCheckScheduleCalls() { return kRealCalls; }
@@ -37,13 +47,16 @@ void SetCheckScheduleCalls(const CheckScheduleCalls& calls) { g_calls = calls; }
 bool IsInternetConnected()
 {
     DWORD flags = 0;
-    const BOOL queried = g_calls.getConnectedState(&flags);
-    return IsOnlineState(queried, flags);
+    return IsConnected(flags);
 }
 
 int IsUpdateCheckDue(std::int64_t periodSeconds)
 {
-    if (!IsInternetConnected()) {
+    DWORD flags = 0;
+    if (!IsConnected(flags)) {
+        wchar_t hex[16] = {};
+        std::swprintf(hex, 16, L"%lx", static_cast<unsigned long>(flags));
+        g_updateLog.Stream() << L" Offline:flags 0x" << hex;
         return 0;
     }
     const std::int64_t now = g_calls.currentTime();

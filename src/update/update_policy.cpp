@@ -1,8 +1,7 @@
 #include "update/update_policy.h"
 
 #include "base/decimal_text.h"
-#include "net/transfer_rules.h"
-#include "update/update_decision.h"
+#include "net/wininet_calls.h"
 #include "update/version_rules.h"
 
 #include <cstring>
@@ -126,24 +125,6 @@ std::optional<std::vector<std::int64_t>> ParsePrefix(const std::wstring& prefix)
     }
 }
 
-bool IsUsableUpdateUrl(const std::wstring& url)
-{
-    if (!HasHttpScheme(url) || url.size() > kMaxUrlChars || url.back() != L'/') {
-        return false;
-    }
-    // A host must follow the scheme, or "version.ini" itself would be taken for one.
-    const std::size_t schemeEnd = url.find(L"://") + 3;
-    if (url.size() == schemeEnd || url[schemeEnd] == L'/') {
-        return false;
-    }
-    for (const wchar_t c : url) {
-        if (c < 0x21) {
-            return false;
-        }
-    }
-    return true;
-}
-
 std::wstring TwoDigits(int number)
 {
     return std::wstring(number < 10 ? L"0" : L"") + std::to_wstring(number);
@@ -174,18 +155,16 @@ void ReadUpdateDefault(const std::optional<PolicyValue>& value, UpdatePolicy& po
 
 void ReadTargetVersionPrefix(const std::optional<PolicyValue>& value, UpdatePolicy& policy)
 {
-    Refusal refusal;
-    const auto data = UsableData(value, kTargetVersionPrefix, refusal);
-    // A malformed prefix stays in force, one too long to read too: an intended
-    // pin must never turn into "update to anything".
-    const bool unreadable = value && value->type == REG_SZ && value->tooLarge;
-    if (!data && !unreadable) {
-        if (!refusal.empty()) {
-            LogIgnored(policy, Name(kTargetVersionPrefix), refusal);
-        }
+    if (!value) {
         return;
     }
-    policy.targetVersionPrefix = unreadable ? std::wstring(L"(over 8 KiB)") : TextFrom(*data);
+    // A malformed prefix stays in force, and so does one that cannot be read
+    // (another type, too long): an intended pin must never turn into "update
+    // to anything". The stand-in text in parentheses matches no release.
+    Refusal refusal;
+    const auto data = UsableData(value, kTargetVersionPrefix, refusal);
+    policy.targetVersionPrefix = data ? TextFrom(*data)
+                                      : value->type == REG_SZ ? std::wstring(L"(over 8 KiB)") : L"(" + refusal + L")";
     std::wstring entry = L" Policy:TargetVersionPrefix=" + *policy.targetVersionPrefix;
     if (!ParsePrefix(*policy.targetVersionPrefix)) {
         entry += L" is malformed: no release matches it";
@@ -245,13 +224,14 @@ void ReadUpdateUrl(const std::optional<PolicyValue>& value, UpdatePolicy& policy
     Refusal refusal;
     const auto data = UsableData(value, kUpdateUrl, refusal);
     if (data) {
+        // Only a URL that passed is ever logged: a refused one may hold a password.
         const std::wstring url = TextFrom(*data);
-        if (IsUsableUpdateUrl(url)) {
+        refusal = BaseUrlProblem(url);
+        if (refusal.empty()) {
             policy.updateUrl = url;
             policy.logEntries.push_back(L" Policy:UpdateUrl=" + url);
             return;
         }
-        refusal = L"out of range";
     }
     if (!refusal.empty()) {
         LogIgnored(policy, Name(kUpdateUrl), refusal);

@@ -46,17 +46,18 @@ class OfflineTest(unittest.TestCase):
             self.skipTest("no network namespaces here (unshare -n needs root or user namespaces)")
         harness.reg_set_last_check(0)
         window = host.HostWindow()  # its files only: the monitor runs inside the namespace
+        app = harness.Installation("offline")
         script = ('ip link set lo up; w="$0"; '
                   '"$w" "$1" --ready "$2" --record "$3" --stop-file "$4" --seconds 60 & '
                   'i=0; while [ ! -s "$5" ] && [ $i -lt 300 ]; do sleep 0.1; i=$((i+1)); done; '
-                  '"$w" "$6" "/w:$(cat "$5")" /j:3 /v:1.0.0.5; rc=$?; '
+                  '"$w" "$6" --velmarupdate-log "/w:$(cat "$5")" /j:3 /v:1.0.0.5; rc=$?; '
                   ': > "$7"; wait; "$w" --stop; exit $rc')
         subprocess.run([harness.WINE_RUN, "--stop"], check=True, timeout=60)
         try:
             offline = subprocess.run(
                 ["unshare", "-n", "sh", "-c", script, harness.WINE_RUN, host.HOST_MONITOR,
                  harness.win_path(window.ready_file), harness.win_path(window.record_file),
-                 harness.win_path(window.stop_file), window.ready_file, harness.UPDATER, window.stop_file],
+                 harness.win_path(window.stop_file), window.ready_file, app.exe, window.stop_file],
                 stdin=subprocess.DEVNULL, capture_output=True, timeout=180)
         finally:
             subprocess.run([harness.WINE_RUN, "--init"], timeout=120)
@@ -64,8 +65,10 @@ class OfflineTest(unittest.TestCase):
             self.assertEqual(0, offline.returncode, offline.stderr)
             self.assertEqual(["OnCheckingForUpdate", "OnComplete;1;"], window.texts())
             self.assertEqual(0, harness.reg_query_last_check(), "no time stamp when offline")
+            self.assertRegex(app.run_logs()[0][1], r" Offline:flags 0x[0-9a-f]+", "the log says why")
         finally:
             window.stop()
+            app.remove()
             harness.reg_delete_key()
 
 

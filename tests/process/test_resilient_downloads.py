@@ -56,6 +56,27 @@ class DownloadFixture(UpdateCycleFixture):
         with self.server.lock:
             self.assertLess(self.server.bytes_served, 48 << 20)
 
+    def redirect_then_cut(self):
+        """Behind a redirect, a cut manifest is retried, never parsed; a cut package resumed on both hops."""
+        cdn = "http://127.0.0.1:%d/cdn/" % self.server.port
+        self.server.faults = {"/update/version.ini": Fault(302, redirect=cdn + "version.ini"),
+                              "/cdn/version.ini": Fault(200, b"[main]\r\nversion=1.0.0.1", cut_short_by=100)}
+        _, log = self.run_logged([CHECKING, complete(1)])
+        self.assertNotIn("NewVer:", log)
+        self.assertGreater(self.server.requested_paths().count("/cdn/version.ini"), 1, "retried")
+        self.fresh_run()
+        installer = open(FAKE_INSTALLER, "rb").read()
+        for folder in ("full", "cdn"):
+            self.serve(folder + "/VelmarSetup.exe", installer)
+        self.manifest(miniver="1.0.0.6", newest=cdn.replace("cdn", "full") + "VelmarSetup.exe")
+        self.server.faults = {"/full/VelmarSetup.exe": Fault(302, redirect=cdn + "VelmarSetup.exe"),
+                              "/cdn/VelmarSetup.exe": Fault(cut_file_at=30000, times=1)}
+        self.checked("/v:1.0.0.5 /installpath:C:\\windows", [CHECKING, INSTALLING, complete(1)])
+        seen = [(rest, if_range) for path, rest, if_range in self.server.headers_seen if "Setup" in path]
+        self.assertEqual([(None, None)] * 2 + [("bytes=30000-", seen[2][1])] * 2, seen, "redirect, then the file")
+        self.assertRegex(seen[2][1], '^"', "the cut answer's strong ETag, on both hops")
+        self.assertEqual(hashlib.sha256(installer).hexdigest(), harness.read_installer_fields(self.record)["self"])
+
     def installed_sha256(self):
         """What setup.exe read from its archive (the run folder is gone by now)."""
         return harness.read_installer_fields(self.record)["archive"]
@@ -74,6 +95,8 @@ class ResilientDownloads(DownloadFixture):
                 (_, first, _), (_, second, if_range) = self.server.headers_seen[2:]
                 self.assertEqual((None, "bytes=30000-"), (first, second))
                 self.assertRegex(if_range, r'^"[0-9a-f]+-[0-9a-f]+"$', "the strong ETag of the first answer")
+
+    test_a_redirect_then_a_cut = DownloadFixture.redirect_then_cut
 
     def test_the_package_that_runs_is_held(self):
         """While setup.exe runs, it reads its archive; nobody else writes, renames or deletes it."""
@@ -204,6 +227,8 @@ class ResilientDownloadsWithoutKeys(DownloadFixture):
 
     def test_an_endless_answer_is_not_read_on(self):
         self.endless_answer_is_not_read_on("over the size limit of")
+
+    test_a_redirect_then_a_cut = DownloadFixture.redirect_then_cut
 
     def test_no_validator_no_resume(self):
         self.server.faults[self.path] = Fault(cut_file_at=20000, no_validators=True, times=1)

@@ -83,7 +83,6 @@ TEST(UpdatePolicy, QuietWindowAndPeriodTables)
 TEST(UpdatePolicy, InterpretTable)
 {
     const std::wstring longUrl = L"https://m/" + std::wstring(2072, L'a') + L"/";  // 2083 characters
-    const std::wstring ignoredUrl = L" PolicyIgnored:UpdateUrl (out of range)";
     const struct { Values values; std::wstring summary; Log log; } cases[] = {
         // All in force, logged in one fixed order.
         {{{L"UpdateUrl", Sz(L"https://mirror.corp/velmar/update/")}, {L"UpdatesSuppressedDurationMin", Dword(120)},
@@ -101,16 +100,15 @@ TEST(UpdatePolicy, InterpretTable)
         {{{L"CheckPeriodMinutes", Dword(0)}}, L"period=0 ", {L" Policy:CheckPeriodMinutes=0"}},
         {{{L"CheckPeriodMinutes", Dword(120)}}, L"period=120 ", {L" Policy:CheckPeriodMinutes=120"}},
         {{{L"CheckPeriodMinutes", Sz(L"")}}, L"", {L" PolicyIgnored:CheckPeriodMinutes (REG_SZ, expected REG_DWORD)"}},
-        // A malformed prefix stays in force; one of another type or too large to read is ignored.
+        // A malformed prefix stays in force, and so does one of another type or too large to read.
         {{{L"TargetVersionPrefix", Sz(L"1..2")}}, L"prefix=1..2 ",
          {L" Policy:TargetVersionPrefix=1..2 is malformed: no release matches it"}},
         {{{L"TargetVersionPrefix", {REG_SZ, {}}}}, L"prefix= ",
          {L" Policy:TargetVersionPrefix= is malformed: no release matches it"}},
         {{{L"TargetVersionPrefix", Sz(std::wstring(L"1.2\0junk", 8))}}, L"prefix=1.2 ",
          {L" Policy:TargetVersionPrefix=1.2"}},
-        {{{L"TargetVersionPrefix", Sz(L"1.0", REG_EXPAND_SZ)}}, L"",
-         {L" PolicyIgnored:TargetVersionPrefix (REG_EXPAND_SZ, expected REG_SZ)"}},
-        // Too long to read is still a pin: it holds the installation where it is.
+        {{{L"TargetVersionPrefix", Sz(L"1.0", REG_EXPAND_SZ)}}, L"prefix=(REG_EXPAND_SZ, expected REG_SZ) ",
+         {L" Policy:TargetVersionPrefix=(REG_EXPAND_SZ, expected REG_SZ) is malformed: no release matches it"}},
         {{{L"TargetVersionPrefix", {REG_SZ, {}, true}}}, L"prefix=(over 8 KiB) ",
          {L" Policy:TargetVersionPrefix=(over 8 KiB) is malformed: no release matches it"}},
         // The quiet hours: all three or none, the first wrong one named.
@@ -126,16 +124,33 @@ TEST(UpdatePolicy, InterpretTable)
         {{{L"UpdateUrl", Sz(L"HTTPS://Mirror.Corp/u/")}}, L"url=HTTPS://Mirror.Corp/u/",
          {L" Policy:UpdateUrl=HTTPS://Mirror.Corp/u/"}},
         {{{L"UpdateUrl", Sz(longUrl)}}, L"url=" + longUrl, {L" Policy:UpdateUrl=" + longUrl}},
-        {{{L"UpdateUrl", Sz(longUrl + L"/")}}, L"", {ignoredUrl}},
     };
     for (const auto& c : cases) {
         const UpdatePolicy policy = Interpret(c.values);
         EXPECT_EQ(c.summary, Summary(policy));
         EXPECT_EQ(c.log, policy.logEntries) << testing::PrintToString(c.summary);
     }
-    for (const wchar_t* url : {L"ftp://m/u/", L"https://m/u", L"https://m /u/", L"https://m/\t/", L"http:///",
-                               L"http://", L"httpx://m/", L""}) {
-        EXPECT_EQ(Log{ignoredUrl}, Interpret({{L"UpdateUrl", Sz(url)}}).logEntries) << testing::PrintToString(url);
+}
+
+TEST(UpdatePolicy, UpdateUrlTable)
+{
+    const std::pair<std::wstring, const wchar_t*> cases[] = {  // a word of the refusal; empty: taken
+        {L"https://m:8443/u/", L""}, {L"http://xn--bcher-kva.example/u/", L""}, {L"https://m/u", L"end in"},
+        {L"https://m/" + std::wstring(2073, L'a') + L"/", L"2083"}, {L"", L"end in"}, {L"ftp://m/u/", L"http or"},
+        {L"http:/m/", L"http or"}, {L"http://", L"no host"}, {L"http://:8080/mirror/", L"no host"},
+        {L"http://@/mirror/", L"no host"}, {L"https://ann@m/u/", L"user"}, {L"https://ann:secret@m/u/", L"user"},
+        {L"https://:secret@m/u/", L"user"}, {L"https://m/u/?a/", L"query"}, {L"https://m/u#f/", L"fragment"},
+        {L"https://m:99999/u/", L"port"}, {L"https://m:0/u/", L"port"}, {L"https://m:/u/", L"port"},
+        {L"https://m /u/", L"blank"}, {L"https://m/\t/", L"blank"}, {L"https://m\\u/", L"blank"},
+        {L"https://m/\x7F/", L"blank"}, {L"https://m/\x85/", L"blank"}, {L"https://m/\xA0/", L"blank"},
+        {L"https://m/\x3000/", L"blank"}, {L"https://m/\x2028/", L"blank"}, {L"https://\xFC.example/", L"blank"},
+    };
+    for (const auto& c : cases) {
+        const UpdatePolicy policy = Interpret({{L"UpdateUrl", Sz(c.first)}});
+        const std::wstring entry = policy.logEntries.size() == 1 ? policy.logEntries[0] : L"not one entry";
+        EXPECT_TRUE(entry.rfind(*c.second ? L" PolicyIgnored:UpdateUrl (" : L" Policy:UpdateUrl=" + c.first, 0) == 0 &&
+                    entry.find(c.second) != std::wstring::npos && entry.find(L"secret") == std::wstring::npos &&
+                    !*c.second == policy.updateUrl.has_value()) << testing::PrintToString(c.first) << entry;
     }
 }
 
