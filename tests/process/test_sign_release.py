@@ -1,6 +1,9 @@
 """tools/sign-release: the signed manifest it writes, and its --check. No Wine needed."""
+import codecs
 import configparser
 import hashlib
+import importlib.machinery
+import importlib.util
 import os
 import pathlib
 import re
@@ -15,7 +18,25 @@ TOOL, KEY, PUBLIC = (str(SOURCE_DIR / path) for path in
 PATCHES = ("1.0.0.5-1.0.0.9/velmar.diff", "1.0.0.7-1.0.0.9/velmar.diff")
 # Key in version.ini -> file; the full package is found through newest's URL path.
 FILES = {"newest": "dl/velmar/VelmarSetup-1.0.0.9.exe", **{key: "update/" + key for key in PATCHES}}
+LOADER = importlib.machinery.SourceFileLoader("sign_release", TOOL)
+sign_release = importlib.util.module_from_spec(importlib.util.spec_from_loader("sign_release", LOADER))
+LOADER.exec_module(sign_release)
 MAIN = b"[main]\r\nversion=1.0.0.9\r\nminiver=1.0.0.0\r\nnewest=https://dl.example/velmar/VelmarSetup-1.0.0.9.exe\r\n"
+
+
+def tricky_manifests():
+    """tests/data/tricky_manifests.txt as [ini bytes, {(section, key): value, None when absent}, refused line]."""
+    cases, unescaped = [], lambda text: codecs.decode(text.strip(), "unicode_escape")
+    for line in (SOURCE_DIR / "tests/data/tricky_manifests.txt").read_text("ascii").splitlines():
+        tag, _, rest = line.partition(": ")
+        if tag == "ini":
+            cases.append([unescaped(rest).encode("latin-1"), {}, None])
+        elif tag == "read":
+            section, key, value = (unescaped(field) for field in rest.split("|", 2))
+            cases[-1][1][section, key] = None if value == "<absent>" else value
+        elif tag == "refused":
+            cases[-1][2] = int(rest)
+    return cases
 
 
 class SignRelease(unittest.TestCase):
@@ -62,7 +83,9 @@ class SignRelease(unittest.TestCase):
 
     def test_check_names_what_changed_after_signing(self):
         self.sign()
-        self.assertEqual(0, self.tool("--check", PUBLIC).returncode)
+        run = self.tool("--check", PUBLIC)
+        der = subprocess.run(["openssl", "pkey", "-pubin", "-in", PUBLIC, "-outform", "DER"], capture_output=True).stdout
+        self.assertEqual((0, True), (run.returncode, "\nkey %s: " % hashlib.sha256(der).hexdigest()[:16] in run.stdout))
         for path, edit in ((self.files[PATCHES[0]], lambda data: bytes([data[0] ^ 1]) + data[1:]),
                            (self.ini, lambda data: data.replace(b"version=1.0.0.9", b"version=1.0.0.8"))):
             with self.subTest(changed=path.name):
@@ -134,3 +157,20 @@ class SignRelease(unittest.TestCase):
                 self.assertEqual(code, self.tool(*args).returncode)
                 self.assertEqual(before, self.ini.read_bytes())
                 self.assertEqual([], list(self.site.rglob("*.sig")))
+
+    def test_only_a_manifest_with_one_reading_is_signed(self):
+        """Each shared tricky manifest is refused at its line, or read as the updater reads it."""
+        for ini, reads, refused in tricky_manifests():
+            with self.subTest(ini=ini):
+                if refused:
+                    self.assertRaisesRegex(sign_release.Refusal, "line %d:" % refused, sign_release.Manifest, ini)
+                else:
+                    sections = sign_release.Manifest(ini).sections
+                    self.assertEqual(reads, {(s, k): sections.get(s.lower(), {}).get(k.lower()) for s, k in reads})
+        # The tool itself: signing writes nothing, --check names the line even under a good signature.
+        before = MAIN + b"rollout\r\nrollout=0\r\n"
+        self.ini.write_bytes(before)
+        self.assertRefused(before, self.tool(KEY), 1, "line 5:")
+        subprocess.run(["openssl", "dgst", "-sha256", "-sign", KEY, "-out", f"{self.ini}.sig", self.ini], check=True)
+        run = self.tool("--check", PUBLIC)
+        self.assertEqual((1, True), (run.returncode, "problem: update/version.ini line 5:" in run.stdout))
