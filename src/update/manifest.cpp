@@ -58,9 +58,19 @@ std::wstring ManifestSerialValueName(const UpdateKey& key)
     return L"ManifestSerial-" + LowerHex(digest.data(), 8);
 }
 
-bool AcceptSignedManifest(const Manifest& manifest, const UpdateKey& signer)
+bool AcceptSignedManifest(const Manifest& manifest, const UpdateKeys& keys, std::size_t signer)
 {
-    const std::wstring valueName = ManifestSerialValueName(signer);
+    const std::wstring valueName = ManifestSerialValueName(keys.keys[signer]);
+    // A later key's record is written only when a manifest signed with it was
+    // accepted: from then on the earlier keys are retired here. The same key
+    // listed twice does not retire itself.
+    for (std::size_t later = signer + 1; later < keys.count; ++later) {
+        const std::wstring laterName = ManifestSerialValueName(keys.keys[later]);
+        if (laterName != valueName && ReadManifestSerial(laterName)) {
+            g_updateLog.Stream() << L" ManifestRejected:signed with a retired key";
+            return false;
+        }
+    }
     const std::optional<std::uint64_t> accepted = ReadManifestSerial(valueName);
     const ManifestVerdict verdict = JudgeManifest(manifest.serial, manifest.expires, CurrentUnixTime(), accepted);
     if (verdict != ManifestVerdict::Accepted) {

@@ -30,6 +30,8 @@ FetchedManifest FetchManifest(const std::wstring& url, const UpdateKeys& keys);
 std::wstring ManifestSerialValueName(const UpdateKey& key);
 
 // A signed manifest's serial and expiry, against the clock and the highest
-// serial accepted under the key that signed it; an accepted serial is stored at
-// once. False, with one log entry naming the reason, when the manifest is refused.
-bool AcceptSignedManifest(const Manifest& manifest, const UpdateKey& signer);
+// serial accepted under the key that signed it (keys.keys[signer]); an accepted
+// serial is stored at once. The keys are listed in the order they take over:
+// once a key has a serial record, a manifest signed with a key listed before it
+// is refused. False, with one log entry naming the reason, when it is refused.
+bool AcceptSignedManifest(const Manifest& manifest, const UpdateKeys& keys, std::size_t signer);

@@ -3,6 +3,7 @@
 #include "base/decimal_text.h"
 #include "base/sha256.h"
 #include "base/utf8_text.h"
+#include "update/version_rules.h"
 
 namespace {
 
@@ -29,7 +30,7 @@ std::optional<std::uint32_t> ParseRollout(const std::wstring& text)
 
 std::uint32_t RolloutPlace(const std::wstring& version, std::uint64_t installId)
 {
-    const std::string text = Utf8FromWide(version) + ":" + std::to_string(installId);
+    const std::string text = Utf8FromWide(CanonicalVersion(version.c_str())) + ":" + std::to_string(installId);
     Sha256Digest digest{};
     if (!Sha256Of(text.data(), text.size(), digest)) {
         return kPlaces - 1;  // no hash: the last place, offered only to all

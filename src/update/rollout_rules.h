@@ -13,7 +13,8 @@ std::optional<std::uint32_t> ParseRollout(const std::wstring& text);
 
 // This installation's place for a release, 0 to 9999: the first 8 bytes,
 // big-endian, of SHA-256 over "<version>:<installId in decimal>", modulo 10000.
-// The version is part of it, so each release has its own first group.
+// The version is part of it, so each release has its own first group; it is
+// hashed as CanonicalVersion writes it, so a re-spelt version keeps its places.
 std::uint32_t RolloutPlace(const std::wstring& version, std::uint64_t installId);
 
 // Offered when the place is below the rollout: 12.25 admits places 0 to 1224.

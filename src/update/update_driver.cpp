@@ -43,6 +43,9 @@ bool IsOfferedHere(const Manifest& manifest)
         return false;
     }
     const std::optional<std::uint64_t> id = InstallId();
+    if (!id) {
+        g_updateLog.Stream() << L" RolloutPlace:no InstallId could be stored, this run takes the last place";
+    }
     const std::uint32_t place = id ? RolloutPlace(version, *id) : 9999;  // no id: the last place, offered at 100 only
     if (IsOffered(place, *rollout)) {
         return true;
@@ -137,7 +140,7 @@ std::int32_t CheckAndInstall(const UpdateOptions& options, const UpdateKeys& key
     }
     const Manifest& manifest = fetched.manifest;
     g_updateLog.Stream() << L" NewVer:" << manifest.main.version << L" MinVer:" << manifest.main.miniver;
-    if (keys.Any() && !AcceptSignedManifest(manifest, keys.keys[*fetched.signingKey])) {
+    if (keys.Any() && !AcceptSignedManifest(manifest, keys, *fetched.signingKey)) {
         return kUpdateFailed;  // stale, replayed or malformed: someone answers who must not
     }
 

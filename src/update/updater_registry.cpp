@@ -48,7 +48,12 @@ std::optional<std::uint64_t> InstallId()
             return std::nullopt;
         }
     } while (id == 0);
-    ::SHSetValueW(HKEY_CURRENT_USER, kUpdaterRegistryKey, kInstallIdValue, REG_QWORD, &id, sizeof id);
+    // An id that is not kept would place the installation anew each run, and so
+    // sooner or later inside every rollout: none then.
+    if (::SHSetValueW(HKEY_CURRENT_USER, kUpdaterRegistryKey, kInstallIdValue, REG_QWORD, &id, sizeof id) !=
+        ERROR_SUCCESS) {
+        return std::nullopt;
+    }
     return id;
 }
 

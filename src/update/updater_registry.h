@@ -18,7 +18,7 @@ void SaveManifestSerial(const std::wstring& valueName, std::uint64_t serial);
 // This installation's random id for staged rollouts (REG_QWORD InstallId),
 // drawn once from the system's cryptographic generator and never 0; drawn anew
 // and stored when absent, 0, or of another type or size. nullopt when no
-// number can be drawn. It never leaves the machine.
+// number can be drawn or the drawn one cannot be stored. It never leaves the machine.
 std::optional<std::uint64_t> InstallId();
 
 // Run folders whose installer was still running when its run ended (REG_MULTI_SZ

@@ -44,6 +44,17 @@ bool IsNewerVersion(const VersionNumbers& a, const VersionNumbers& b)
     return false;
 }
 
+std::wstring CanonicalVersion(const wchar_t* text)
+{
+    VersionNumbers numbers;
+    SplitVersion(text, L'.', numbers);
+    std::wstring canonical;
+    for (const std::int32_t number : numbers) {
+        canonical += (canonical.empty() ? L"" : L".") + std::to_wstring(number);
+    }
+    return canonical;
+}
+
 int CompareVersion(const wchar_t* a, const wchar_t* b)
 {
     VersionNumbers numbersB;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 using VersionNumbers = std::vector<std::int32_t>;
@@ -14,5 +15,8 @@ bool IsValidVersion(const wchar_t* text);
 // First four numbers of a lexicographically greater than those of b; a number
 // missing from a list counts as 0.
 bool IsNewerVersion(const VersionNumbers& a, const VersionNumbers& b);
+// The numbers SplitVersion finds, in decimal without leading zeros, joined by
+// full stops: "1.0.0.09" and "1.0.0.9." both give "1.0.0.9".
+std::wstring CanonicalVersion(const wchar_t* text);
 // 1 when a is newer than b, 0 when equal or older, -1 when a holds no number.
 int CompareVersion(const wchar_t* a, const wchar_t* b);

@@ -1,6 +1,9 @@
 """tools/sign-release: the signed manifest it writes, and its --check. No Wine needed."""
+import ast
 import configparser
 import hashlib
+import importlib.machinery
+import importlib.util
 import os
 import pathlib
 import re
@@ -15,7 +18,19 @@ TOOL, KEY, PUBLIC = (str(SOURCE_DIR / path) for path in
 PATCHES = ("1.0.0.5-1.0.0.9/velmar.diff", "1.0.0.7-1.0.0.9/velmar.diff")
 # Key in version.ini -> file; the full package is found through newest's URL path.
 FILES = {"newest": "dl/velmar/VelmarSetup-1.0.0.9.exe", **{key: "update/" + key for key in PATCHES}}
+LOADER = importlib.machinery.SourceFileLoader("sign_release", TOOL)
+sign_release = importlib.util.module_from_spec(importlib.util.spec_from_loader("sign_release", LOADER))
+LOADER.exec_module(sign_release)
 MAIN = b"[main]\r\nversion=1.0.0.9\r\nminiver=1.0.0.0\r\nnewest=https://dl.example/velmar/VelmarSetup-1.0.0.9.exe\r\n"
+
+
+def tricky_manifests():
+    """tests/data/tricky_manifests.inc: (line refused or 0, manifest, {(section, key): value, None when absent})."""
+    for line in (SOURCE_DIR / "tests/data/tricky_manifests.inc").read_text("ascii").splitlines():
+        if line.startswith("{"):
+            refused, ini, *reads = ast.literal_eval("(%s)" % line.rstrip(",")[1:-1])
+            yield int(refused), ini.encode("latin-1"), {(section, key): None if value == "<absent>" else value
+                                                        for section, key, value in zip(*[iter(reads)] * 3)}
 
 
 class SignRelease(unittest.TestCase):
@@ -134,3 +149,20 @@ class SignRelease(unittest.TestCase):
                 self.assertEqual(code, self.tool(*args).returncode)
                 self.assertEqual(before, self.ini.read_bytes())
                 self.assertEqual([], list(self.site.rglob("*.sig")))
+
+    def test_only_a_manifest_with_one_reading_is_signed(self):
+        """Each shared tricky manifest is refused at its line, or read as the updater reads it."""
+        cases = list(tricky_manifests())
+        self.assertGreaterEqual(len(cases), 15)
+        for refused, ini, reads in cases:
+            with self.subTest(ini=ini):
+                if refused:
+                    self.assertRaisesRegex(sign_release.Refusal, "line %d:" % refused, sign_release.Manifest, ini)
+                else:
+                    sections = sign_release.Manifest(ini).sections
+                    self.assertEqual(reads, {(s, k): sections.get(s.lower(), {}).get(k.lower()) for s, k in reads})
+        # The tool itself: signing writes nothing, --check names the line even under a good signature.
+        self.ini.write_bytes(MAIN + b"rollout\r\nrollout=0\r\n")
+        self.assertRefused(self.ini.read_bytes(), self.tool(KEY), 1, "line 5:")
+        subprocess.run(["openssl", "dgst", "-sha256", "-sign", KEY, "-out", f"{self.ini}.sig", self.ini], check=True)
+        self.assertIn("problem: update/version.ini line 5:", self.tool("--check", PUBLIC).stdout)

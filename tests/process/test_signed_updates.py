@@ -120,18 +120,24 @@ class SignedUpdates(UpdateCycleFixture):
         self.manifest(serial=1000)
         self.checked("/v:1.0.0.5", [CHECKING, available("1.0.0.9"), INSTALLING, complete(1)])
 
-    def test_each_key_keeps_its_own_serial(self):
-        """A huge serial under one key (a leaked key, a signing clock gone wrong) locks out only that key."""
+    def test_each_key_keeps_its_own_serial_and_a_later_key_retires_the_earlier(self):
+        """A huge serial under one key (a leaked key, a signing clock gone wrong) locks out only that key;
+        once the key listed after it was accepted, the earlier key is refused whatever its serial."""
         self.serve_patch()
         installed = [CHECKING, available("1.0.0.9"), INSTALLING, complete(1)]
-        for key, serial, texts in ((harness.TEST_SIGNING_KEY, 2 ** 63 - 1, installed),
-                                   (harness.TEST_SIGNING_KEY_2, 1000, installed),
-                                   (harness.TEST_SIGNING_KEY_2, 999, [CHECKING, complete(3)])):
-            with self.subTest(serial=serial):
+        a, b = harness.TEST_SIGNING_KEY, harness.TEST_SIGNING_KEY_2
+        for key, serial, texts, reason in ((a, 2 ** 63 - 1, installed, None),
+                                           (b, 1000, installed, None),
+                                           (a, 2 ** 63 - 1, [CHECKING, complete(3)], "signed with a retired key"),
+                                           (b, 999, [CHECKING, complete(3)], "serial lower than one accepted"),
+                                           (b, 1000, installed, None)):
+            with self.subTest(key=os.path.basename(key), serial=serial):
                 self.fresh_run()
                 self.server.sign_key = key
                 self.manifest(serial=serial)
-                self.checked("/v:1.0.0.5", texts)
+                self.checked("--velmarupdate-log /v:1.0.0.5", texts)
+                if reason:
+                    self.assertIn(" ManifestRejected:" + reason, self.log())
         self.server.sign_key = harness.TEST_SIGNING_KEY
         export = os.path.join(self.keys, "export.reg")
         harness.wine(["regedit", "/E", harness.win_path(export), "HKEY_CURRENT_USER\\" + harness.REG_KEY[5:]])

@@ -9,6 +9,13 @@
 
 namespace {
 
+std::wstring ApiValue(const std::wstring& path, const std::wstring& section, const std::wstring& key)
+{
+    wchar_t buffer[512] = {};
+    ::GetPrivateProfileStringW(section.c_str(), key.c_str(), L"<absent>", buffer, 512, path.c_str());
+    return buffer;
+}
+
 // The parse in memory must read every manifest as the Windows profile reader
 // reads the same bytes from a file: the vendor's manifests are written for it.
 TEST(ManifestText, ReadsAsTheProfileApiReads)
@@ -34,10 +41,28 @@ TEST(ManifestText, ReadsAsTheProfileApiReads)
         const std::wstring path = folder.Write(L"version.ini", manifest);
         const ProfileText text{std::string(manifest)};
         for (const auto& lookup : lookups) {
-            wchar_t buffer[512] = {};
-            ::GetPrivateProfileStringW(lookup.first, lookup.second, L"<absent>", buffer, 512, path.c_str());
-            EXPECT_EQ(std::wstring(buffer), text.Value(lookup.first, lookup.second).value_or(L"<absent>"))
+            EXPECT_EQ(ApiValue(path, lookup.first, lookup.second),
+                      text.Value(lookup.first, lookup.second).value_or(L"<absent>"))
                 << manifest << " [" << std::string(lookup.first, lookup.first + wcslen(lookup.first)) << "]";
+        }
+    }
+}
+
+// The shared cases that tools/sign-release is tested on too: each value the updater must read, as the
+// profile API does.
+TEST(ManifestText, TrickyManifestsGiveTheirValues)
+{
+    const std::vector<std::vector<std::string>> cases = {  // refused line, manifest, then section, key, value
+#include "tricky_manifests.inc"
+    };
+    ScratchFolder folder;
+    for (const auto& field : cases) {
+        for (std::size_t r = 2; r + 2 < field.size(); r += 3) {
+            const std::wstring section(field[r].begin(), field[r].end());
+            const std::wstring key(field[r + 1].begin(), field[r + 1].end());
+            const std::wstring expected(field[r + 2].begin(), field[r + 2].end());
+            EXPECT_EQ(expected, ApiValue(folder.Write(L"version.ini", field[1]), section, key)) << field[1];
+            EXPECT_EQ(expected, ProfileText(field[1]).Value(section, key).value_or(L"<absent>")) << field[1];
         }
     }
 }

@@ -1,4 +1,5 @@
 #include "update/rollout_rules.h"
+#include "update/version_rules.h"
 
 #include <gtest/gtest.h>
 
@@ -30,6 +31,18 @@ TEST(RolloutRules, SyntaxAndWhoIsOffered)
     EXPECT_EQ(9699u, RolloutPlace(L"1.0.0.9", 1234567890123456789ull));
     EXPECT_EQ(L"37.12", PlaceAsPercent(3712));
     EXPECT_EQ(L"0.05", PlaceAsPercent(5));
+}
+
+// The place belongs to the version, not its spelling; a version already written plainly hashes as before.
+TEST(RolloutRules, EverySpellingOfAVersionHasOnePlace)
+{
+    const std::pair<std::wstring, std::wstring> spellings[] = {
+        {L"1.0.0.9", L"1.0.0.9"},   {L"1.0.0.09", L"1.0.0.9"}, {L"1.0.0.9.", L"1.0.0.9"}, {L"01.00.000.9", L"1.0.0.9"},
+        {L".1..0.0.9", L"1.0.0.9"}, {L"1.0.0.9x", L"1.0.0.9"}, {L"2.0.0.010", L"2.0.0.10"}};
+    for (const auto& spelling : spellings) {
+        EXPECT_EQ(spelling.second, CanonicalVersion(spelling.first.c_str()));
+        EXPECT_EQ(RolloutPlace(spelling.second, 77), RolloutPlace(spelling.first, 77)) << spelling.first;
+    }
 }
 
 TEST(RolloutRules, PlacesSpreadEvenlyAndDifferPerRelease)
