@@ -76,11 +76,11 @@ std::vector<std::wstring> ReadLeftFolders()
     return folders;
 }
 
-void SaveLeftFolders(const std::vector<std::wstring>& folders)
+bool SaveLeftFolders(const std::vector<std::wstring>& folders)
 {
     if (folders.empty()) {
-        ::SHDeleteValueW(HKEY_CURRENT_USER, kUpdaterRegistryKey, kLeftFoldersValue);
-        return;
+        const DWORD status = ::SHDeleteValueW(HKEY_CURRENT_USER, kUpdaterRegistryKey, kLeftFoldersValue);
+        return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
     }
     std::wstring list;
     for (const std::wstring& folder : folders) {
@@ -88,6 +88,6 @@ void SaveLeftFolders(const std::vector<std::wstring>& folders)
         list += L'\0';
     }
     list += L'\0';
-    ::SHSetValueW(HKEY_CURRENT_USER, kUpdaterRegistryKey, kLeftFoldersValue, REG_MULTI_SZ, list.data(),
-                  static_cast<DWORD>(list.size() * sizeof(wchar_t)));
+    return ::SHSetValueW(HKEY_CURRENT_USER, kUpdaterRegistryKey, kLeftFoldersValue, REG_MULTI_SZ, list.data(),
+                         static_cast<DWORD>(list.size() * sizeof(wchar_t))) == ERROR_SUCCESS;
 }
