@@ -78,16 +78,21 @@ std::vector<std::wstring> ReadLeftFolders()
 
 bool SaveLeftFolders(const std::vector<std::wstring>& folders)
 {
-    if (folders.empty()) {
-        const DWORD status = ::SHDeleteValueW(HKEY_CURRENT_USER, kUpdaterRegistryKey, kLeftFoldersValue);
-        return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND;
-    }
     std::wstring list;
     for (const std::wstring& folder : folders) {
         list += folder;
         list += L'\0';
     }
     list += L'\0';
-    return ::SHSetValueW(HKEY_CURRENT_USER, kUpdaterRegistryKey, kLeftFoldersValue, REG_MULTI_SZ, list.data(),
-                         static_cast<DWORD>(list.size() * sizeof(wchar_t))) == ERROR_SUCCESS;
+    const DWORD bytes = static_cast<DWORD>(list.size() * sizeof(wchar_t));
+    DWORD status = ERROR_SUCCESS;
+    if (folders.empty()) {
+        status = ::SHDeleteValueW(HKEY_CURRENT_USER, kUpdaterRegistryKey, kLeftFoldersValue);
+        status = status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;  // nothing to delete
+    } else {
+        status = ::SHSetValueW(HKEY_CURRENT_USER, kUpdaterRegistryKey, kLeftFoldersValue, REG_MULTI_SZ, list.data(),
+                               bytes);
+    }
+    ::SetLastError(status);
+    return status == ERROR_SUCCESS;
 }

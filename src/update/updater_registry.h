@@ -23,6 +23,7 @@ std::optional<std::uint64_t> InstallId();
 
 // Run folders not yet known to be gone (REG_MULTI_SZ LeftFolders), each
 // recorded from its creation until it is removed; one text per folder (see
-// update/run_folder.h). False when the list could not be stored.
+// update/run_folder.h). False, with GetLastError() saying why, when the list
+// could not be stored.
 std::vector<std::wstring> ReadLeftFolders();
 bool SaveLeftFolders(const std::vector<std::wstring>& folders);
