@@ -6,13 +6,25 @@
 
 namespace {
 
-bool SameFile(HANDLE first, HANDLE second)
+// How long the hand-over waits for another program's byte-range lock to go.
+constexpr ULONGLONG kLockWaitMs = 2000;
+constexpr DWORD kLockRetryMs = 50;
+
+// A shared lock over every byte, tried again for a bounded time: a program
+// that opened the file for reading may hold a lock, and must not hold us.
+bool LockAgainstWrites(HANDLE file)
 {
-    BY_HANDLE_FILE_INFORMATION a = {};
-    BY_HANDLE_FILE_INFORMATION b = {};
-    return ::GetFileInformationByHandle(first, &a) && ::GetFileInformationByHandle(second, &b) &&
-           a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
-           a.nFileIndexLow == b.nFileIndexLow;
+    const ULONGLONG deadline = ::GetTickCount64() + kLockWaitMs;
+    for (;;) {
+        OVERLAPPED whole = {};
+        if (::LockFileEx(file, LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD, &whole)) {
+            return true;
+        }
+        if (::GetLastError() != ERROR_LOCK_VIOLATION || ::GetTickCount64() >= deadline) {
+            return false;
+        }
+        ::Sleep(kLockRetryMs);
+    }
 }
 
 }  // namespace
@@ -43,9 +55,11 @@ bool HeldFile::Append(const void* data, std::size_t size)
            WriteAllBytes(handle_.Get(), data, size);
 }
 
-bool HeldFile::Truncate()
+bool HeldFile::Truncate(std::uint64_t size)
 {
-    return ::SetFilePointerEx(handle_.Get(), LARGE_INTEGER{}, nullptr, FILE_BEGIN) && ::SetEndOfFile(handle_.Get());
+    LARGE_INTEGER end = {};
+    end.QuadPart = static_cast<LONGLONG>(size);
+    return ::SetFilePointerEx(handle_.Get(), end, nullptr, FILE_BEGIN) && ::SetEndOfFile(handle_.Get());
 }
 
 bool HeldFile::MoveTo(const std::wstring& path)
@@ -78,27 +92,24 @@ void HeldFile::Delete()
 bool HeldFile::KeepForReading()
 {
     if (!handle_.Valid()) {
+        ::SetLastError(ERROR_INVALID_HANDLE);
         return false;
     }
-    // A second handle that shares everything, so it can open beside ours, with
-    // a shared lock over every byte: nobody writes while our handle closes.
-    HandleOwner bridge(::CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    OVERLAPPED whole = {};
-    const bool locked = bridge.Valid() && ::LockFileEx(bridge.Get(), 0, 0, MAXDWORD, MAXDWORD, &whole);
-    const bool sameAsOurs = bridge.Valid() && SameFile(bridge.Get(), handle_.Get());
+    // Reopened from the handle, never by path: it is this very file. The bridge
+    // shares everything, so it opens beside ours, and its lock keeps writers out
+    // while our writing handle closes.
+    HandleOwner bridge(
+        ::ReOpenFile(handle_.Get(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0));
+    if (!bridge.Valid() || !LockAgainstWrites(bridge.Get())) {
+        handle_.Reset();
+        return false;
+    }
     handle_.Reset();
     // Shared for reading only: this open fails while anyone else may write or delete it.
-    HandleOwner reader(::CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr));
-    const bool same = locked && sameAsOurs && reader.Valid() && SameFile(reader.Get(), bridge.Get());
-    if (locked) {
-        OVERLAPPED start = {};
-        ::UnlockFileEx(bridge.Get(), 0, MAXDWORD, MAXDWORD, &start);
-    }
-    if (!same) {
-        return false;
-    }
-    handle_ = std::move(reader);
-    return true;
+    handle_.Reset(::ReOpenFile(bridge.Get(), GENERIC_READ, FILE_SHARE_READ, 0));
+    const DWORD error = ::GetLastError();
+    OVERLAPPED start = {};
+    ::UnlockFileEx(bridge.Get(), 0, MAXDWORD, MAXDWORD, &start);
+    ::SetLastError(error);
+    return handle_.Valid();
 }

@@ -22,14 +22,15 @@ public:
     bool Open(const std::wstring& path, DWORD disposition);
     bool Valid() const { return handle_.Valid(); }
     const std::wstring& Path() const { return path_; }
+    HANDLE Handle() const { return handle_.Get(); }
 
     std::uint64_t Size() const;
     // Reads from the start, piece by piece: for bytes an earlier run kept.
     bool Read(void* buffer, DWORD size, DWORD& got);
     // Writes at the end.
     bool Append(const void* data, std::size_t size);
-    // Back to no bytes.
-    bool Truncate();
+    // Cut to its first `size` bytes (0: none).
+    bool Truncate(std::uint64_t size = 0);
     // Renames the file while it stays held; the target must not exist.
     bool MoveTo(const std::wstring& path);
     // Deletes the file and lets it go.
@@ -41,8 +42,9 @@ public:
     // installer that opens the file for reading with FILE_SHARE_READ only (or
     // runs it) can. Windows cannot take write access from an open handle: the
     // bytes are locked against writes while the one handle is traded for the
-    // other, and the file must then be the same one. False, with the file let
-    // go, when anyone else holds it for writing or it was swapped meanwhile.
+    // other, both reopened from the handle itself. False, with the file let go
+    // and GetLastError() saying why, when anyone else holds it for writing, or
+    // keeps a lock on it for longer than a short wait.
     bool KeepForReading();
 
 private:

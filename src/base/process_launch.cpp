@@ -5,7 +5,7 @@
 #include <vector>
 
 ProcessRun RunProcessAndWait(const wchar_t* program, const std::wstring& commandLine, DWORD creationFlags,
-                             DWORD timeoutMs)
+                             DWORD timeoutMs, const std::vector<HANDLE>& heldPastWait)
 {
     ProcessRun run;
     // CreateProcessW may write into the command line.
@@ -26,6 +26,15 @@ ProcessRun RunProcessAndWait(const wchar_t* program, const std::wstring& command
     const DWORD waited = ::WaitForSingleObject(process.Get(), timeoutMs);
     if (waited != WAIT_OBJECT_0) {
         run.error = waited == WAIT_FAILED ? ::GetLastError() : WAIT_TIMEOUT;
+        for (HANDLE held : heldPastWait) {
+            // Left in the process: closed by Windows when it exits.
+            HANDLE copy = nullptr;
+            const HANDLE self = ::GetCurrentProcess();
+            if (!::DuplicateHandle(self, held, process.Get(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS) &&
+                run.handOverError == 0) {
+                run.handOverError = ::GetLastError();
+            }
+        }
         return run;
     }
     if (!::GetExitCodeProcess(process.Get(), &run.exitCode)) {

@@ -1,43 +1,56 @@
 // The package of an update: a folder this run creates, the download into it,
-// and the hold on the file until its installer is done with it.
+// and the hold on both until its installer is done with them.
 #pragma once
 
 #include "base/held_file.h"
 #include "update/manifest_text.h"
+#include "update/run_folder.h"
+#include "update/update_decision.h"
+#include "update/update_policy.h"
 
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 // A package that passed every check, held so that nobody can write, rename or
-// delete it; its run folder goes with it, unless left for a later run.
+// delete it, in its run folder, held as well; the folder goes with it, unless
+// left for a later run.
 class DownloadedPackage {
 public:
-    DownloadedPackage(HeldFile file, std::wstring folder) : file_(std::move(file)), folder_(std::move(folder)) {}
-    DownloadedPackage(DownloadedPackage&& other) noexcept
-        : file_(std::move(other.file_)), folder_(std::exchange(other.folder_, std::wstring()))
-    {
-    }
+    DownloadedPackage(HeldFile file, RunFolder folder) : folder_(std::move(folder)), file_(std::move(file)) {}
+    DownloadedPackage(DownloadedPackage&&) = default;
     DownloadedPackage& operator=(DownloadedPackage&&) = delete;
     DownloadedPackage(const DownloadedPackage&) = delete;
-    ~DownloadedPackage();
 
     const std::wstring& Path() const { return file_.Path(); }
-    // The installer may still run: the folder is recorded for a later run to remove.
+    // What an installer that outlives its time limit is handed, so both stay held until it exits.
+    std::vector<HANDLE> Holds() const { return {file_.Handle(), folder_.Hold()}; }
+    // The installer may still run: the folder stays recorded for a later run to remove.
     void LeaveForLater();
 
 private:
+    RunFolder folder_;  // declared first: it goes after the file is let go
     HeldFile file_;
-    std::wstring folder_;
 };
 
-// Downloads the package URL, by way of the partial download that survives a
-// broken line (update/partial_download.h), into a folder this run creates
-// under the user's temporary directory: a random number from 0 to 32767, drawn
-// again when it exists, never reused. binding: with keys, the size and SHA-256
-// the signed manifest gives it, which the download must match exactly (the
-// size is also its limit). nullopt, with no run folder left, when the URL or
-// its name is unusable, no folder could be made, the download failed or the
-// package is not the one expected; `why` then says so in a few words.
-std::optional<DownloadedPackage> DownloadPackage(const std::wstring& url, const std::optional<PackageBinding>& binding,
-                                                 std::wstring& why);
+// Why a package was not had, for the log and for the choice of what comes next.
+struct PackageFailure {
+    std::wstring why;         // in a few words
+    bool mendable = false;    // the full package could mend it (see FullPackageCanMend)
+    bool quietHours = false;  // checked, but the quiet hours began: kept for a later run
+};
+
+// Downloads the package URL, by way of the kind's own partial download that
+// survives a broken line (update/partial_download.h), into a run folder
+// (update/run_folder.h). binding: with keys, the size and SHA-256 the signed
+// manifest gives it, which the download must match exactly (the size is also
+// its limit). Right before it is handed over for its installer, the quiet
+// hours are checked again (see DecideInstallStart). nullopt, with no run
+// folder left, when the URL or its name is unusable, no folder could be made,
+// the download failed, the package is not the one expected or cannot be held,
+// or the quiet hours have begun; `failure` then says which.
+std::optional<DownloadedPackage> DownloadPackage(PackageKind kind, const std::wstring& url,
+                                                 const std::optional<PackageBinding>& binding,
+                                                 const std::optional<QuietWindow>& quietWindow,
+                                                 PackageFailure& failure);

@@ -119,7 +119,7 @@ bool ClearObstacle(const std::wstring& path, bool folderWanted)
 
 }  // namespace
 
-PartialDownload::PartialDownload()
+PartialDownload::PartialDownload(const std::wstring& name) : name_(name)
 {
     const std::wstring temp = TempFolder();
     if (temp.empty()) {
@@ -136,6 +136,9 @@ PartialDownload::PartialDownload()
         return;
     }
     folder_ = folder;
+    // An earlier build kept one partial download for both kinds under this name: not resumed.
+    ::DeleteFileW((folder + L"\\package.part").c_str());
+    ::DeleteFileW((folder + L"\\package.state").c_str());
     if (!ClearObstacle(PartPath(), false) || !ClearObstacle(StatePath(), false)) {
         folder_.clear();
     }

@@ -26,15 +26,16 @@ std::wstring ChooseValidator(const std::wstring& etag, const std::wstring& lastM
 // A 206's "bytes <first>-<last>/<total>" continues `offset` of a package of `size` bytes to its end.
 bool ContinuesAt(const std::wstring& contentRange, std::uint64_t offset, std::uint64_t size);
 
-// Where the kept bytes and their state live: %TEMP%\VelmarUpdate\package.part
-// and package.state. The part file itself is written through a HeldFile.
+// Where the kept bytes and their state live: %TEMP%\VelmarUpdate\<name>.part
+// and <name>.state, one pair for each kind of package, so neither undoes the
+// other's. The part file itself is written through a HeldFile.
 class PartialDownload {
 public:
     // Makes the folder when missing, removing what stands in the way where it
     // can; Usable() is false when it cannot be had (then nothing is kept).
-    PartialDownload();
+    explicit PartialDownload(const std::wstring& name);
     bool Usable() const { return !folder_.empty(); }
-    std::wstring PartPath() const { return folder_ + L"\\package.part"; }
+    std::wstring PartPath() const { return folder_ + L"\\" + name_ + L".part"; }
 
     std::optional<PartialState> Load() const;
     bool Save(const PartialState& state) const;
@@ -42,6 +43,7 @@ public:
     void ForgetState() const;
 
 private:
-    std::wstring StatePath() const { return folder_ + L"\\package.state"; }
+    std::wstring StatePath() const { return folder_ + L"\\" + name_ + L".state"; }
+    std::wstring name_;
     std::wstring folder_;
 };

@@ -27,6 +27,7 @@ constexpr wchar_t kBaseUrl[] = VELMAR_UPDATE_BASE_URL;
 struct PackageOutcome {
     InstallerResult result = InstallerResult::NotStarted;
     bool patchMendable = false;  // a failed patch that the full package can mend
+    bool quietHours = false;     // not installed: the quiet hours began, the package is kept
     std::wstring why;            // for the log, when it failed
 };
 
@@ -56,9 +57,10 @@ bool IsOfferedHere(const Manifest& manifest)
 }
 
 // Fetches one package, with keys only the exact one the signed manifest binds,
-// and runs its installer.
+// and runs its installer unless the quiet hours have begun meanwhile.
 PackageOutcome FetchAndInstall(PackageKind kind, const std::wstring& url, const std::wstring& manifestKey,
-                               const Manifest& manifest, const UpdateKeys& keys, const UpdateOptions& options)
+                               const Manifest& manifest, const UpdateKeys& keys, const UpdateOptions& options,
+                               const UpdatePolicy& policy)
 {
     PackageOutcome outcome;
     outcome.patchMendable = kind == PackageKind::Patch;
@@ -71,18 +73,22 @@ PackageOutcome FetchAndInstall(PackageKind kind, const std::wstring& url, const 
             return outcome;
         }
     }
-    std::optional<DownloadedPackage> package = DownloadPackage(url, binding, outcome.why);
+    PackageFailure failure;
+    std::optional<DownloadedPackage> package = DownloadPackage(kind, url, binding, policy.quietWindow, failure);
     if (!package) {
+        outcome.why = failure.why;
+        outcome.patchMendable = kind == PackageKind::Patch && failure.mendable;
+        outcome.quietHours = failure.quietHours;
         return outcome;
     }
     NotifyInstalling();
-    outcome.result = kind == PackageKind::Full ? RunFullInstaller(package->Path(), options.installPath)
-                                               : RunPatchArchiveFile(package->Path());
+    outcome.result = kind == PackageKind::Full ? RunFullInstaller(package->Path(), options.installPath, package->Holds())
+                                               : RunPatchArchiveFile(package->Path(), package->Holds());
     outcome.patchMendable = kind == PackageKind::Patch && outcome.result == InstallerResult::Failed;
     if (outcome.result == InstallerResult::Failed) {
         outcome.why = L"setup.exe failed";  // only a patch is mended this way
     } else if (outcome.result == InstallerResult::StillRunning) {
-        package->LeaveForLater();  // the installer may still read it
+        package->LeaveForLater();  // the installer holds both now, and may still read them
     }
     return outcome;
 }
@@ -125,7 +131,9 @@ bool IsCheckDue(const UpdatePolicy& policy)
 }
 
 // The manifest, the plan, the package, the installer: the result of a check that is due.
-std::int32_t CheckAndInstall(const UpdateOptions& options, const UpdateKeys& keys, const UpdatePolicy& policy)
+// stamp: false when the check is to count as not made (the quiet hours began).
+std::int32_t CheckAndInstall(const UpdateOptions& options, const UpdateKeys& keys, const UpdatePolicy& policy,
+                             bool& stamp)
 {
     // A mirror serves the vendor's signed files: everything is checked as for our own server.
     const std::wstring baseUrl = policy.updateUrl.value_or(kBaseUrl);
@@ -151,12 +159,14 @@ std::int32_t CheckAndInstall(const UpdateOptions& options, const UpdateKeys& key
     if (plan.kind == PackageKind::Patch) {
         NotifyUpdateAvailable(plan.version.c_str());  // never for the full package
     }
-    PackageOutcome outcome = FetchAndInstall(plan.kind, plan.url, plan.manifestKey, manifest, keys, options);
+    PackageOutcome outcome = FetchAndInstall(plan.kind, plan.url, plan.manifestKey, manifest, keys, options, policy);
     if (outcome.result != InstallerResult::Succeeded && outcome.patchMendable && CanFallBack(manifest, keys, options)) {
         g_updateLog.Stream() << L" PatchFallback:" << outcome.why << L", taking the full package";
-        outcome = FetchAndInstall(PackageKind::Full, manifest.main.newest, L"newest", manifest, keys, options);
+        outcome = FetchAndInstall(PackageKind::Full, manifest.main.newest, L"newest", manifest, keys, options, policy);
     }
-    return outcome.result == InstallerResult::Succeeded ? kUpdateSucceeded : kUpdateFailed;
+    // Kept for the first run after the quiet hours, which then checks at once.
+    stamp = !outcome.quietHours;
+    return outcome.result == InstallerResult::Succeeded || outcome.quietHours ? kUpdateSucceeded : kUpdateFailed;
 }
 
 }  // namespace
@@ -176,8 +186,11 @@ int RunUpdateCycle(const UpdateOptions& options, const UpdateKeys& keys, const U
         if (policy.updatesOff) {
             g_updateLog.Stream() << UpdatesOffLogText();  // no server is asked, no time stamp written
         } else if (IsCheckDue(policy)) {
-            result = CheckAndInstall(options, keys, policy);
-            SaveLastCheckTime();
+            bool stamp = true;
+            result = CheckAndInstall(options, keys, policy, stamp);
+            if (stamp) {
+                SaveLastCheckTime();
+            }
         }
     } catch (...) {
         // Whatever went wrong, the host still learns that the cycle has ended.

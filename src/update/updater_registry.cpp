@@ -76,18 +76,23 @@ std::vector<std::wstring> ReadLeftFolders()
     return folders;
 }
 
-void SaveLeftFolders(const std::vector<std::wstring>& folders)
+bool SaveLeftFolders(const std::vector<std::wstring>& folders)
 {
-    if (folders.empty()) {
-        ::SHDeleteValueW(HKEY_CURRENT_USER, kUpdaterRegistryKey, kLeftFoldersValue);
-        return;
-    }
     std::wstring list;
     for (const std::wstring& folder : folders) {
         list += folder;
         list += L'\0';
     }
     list += L'\0';
-    ::SHSetValueW(HKEY_CURRENT_USER, kUpdaterRegistryKey, kLeftFoldersValue, REG_MULTI_SZ, list.data(),
-                  static_cast<DWORD>(list.size() * sizeof(wchar_t)));
+    const DWORD bytes = static_cast<DWORD>(list.size() * sizeof(wchar_t));
+    DWORD status = ERROR_SUCCESS;
+    if (folders.empty()) {
+        status = ::SHDeleteValueW(HKEY_CURRENT_USER, kUpdaterRegistryKey, kLeftFoldersValue);
+        status = status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;  // nothing to delete
+    } else {
+        status = ::SHSetValueW(HKEY_CURRENT_USER, kUpdaterRegistryKey, kLeftFoldersValue, REG_MULTI_SZ, list.data(),
+                               bytes);
+    }
+    ::SetLastError(status);
+    return status == ERROR_SUCCESS;
 }

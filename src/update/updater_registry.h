@@ -21,7 +21,9 @@ void SaveManifestSerial(const std::wstring& valueName, std::uint64_t serial);
 // number can be drawn or the drawn one cannot be stored. It never leaves the machine.
 std::optional<std::uint64_t> InstallId();
 
-// Run folders whose installer was still running when its run ended (REG_MULTI_SZ
-// LeftFolders): a later run removes them.
+// Run folders not yet known to be gone (REG_MULTI_SZ LeftFolders), each
+// recorded from its creation until it is removed; one text per folder (see
+// update/run_folder.h). False, with GetLastError() saying why, when the list
+// could not be stored.
 std::vector<std::wstring> ReadLeftFolders();
-void SaveLeftFolders(const std::vector<std::wstring>& folders);
+bool SaveLeftFolders(const std::vector<std::wstring>& folders);

@@ -3,7 +3,9 @@ across runs, retried with back-off and Retry-After, bounded in size and time, a
 full disk given back, and an installer that cannot hold the updater for ever."""
 import hashlib
 import os
+import re
 import shutil
+import signal
 import subprocess
 import tempfile
 import threading
@@ -11,8 +13,8 @@ import time
 import unittest
 
 import harness
-from cycle_fixture import (CHECKING, FAKE_INSTALLER, INSTALLING, Fault, UpdateCycleFixture, available, complete,
-                           read_record)
+from cycle_fixture import (CHECKING, FAKE_INSTALLER, INSTALLING, SERVER_ROOT_URL, Fault, UpdateCycleFixture, available,
+                           complete, read_record)
 
 PATCH = bytes(range(256)) * 400  # 100 KiB
 PACKAGE_LIMIT = int(os.environ.get("VELMAR_PACKAGE_TIME_LIMIT_SECONDS", "8"))
@@ -34,9 +36,9 @@ class DownloadFixture(UpdateCycleFixture):
         self.path = self.serve_patch(data=PATCH)
         self.manifest()
 
-    def run_logged(self, texts, **options):
+    def run_logged(self, texts, tail="", **options):
         started = time.monotonic()
-        self.run_cycle("--velmarupdate-log /v:1.0.0.5", **options)
+        self.run_cycle("--velmarupdate-log /v:1.0.0.5" + tail, **options)
         self.assertEqual(texts, self.texts())
         log = "".join(text for _, text in self.app.run_logs())
         return time.monotonic() - started, log
@@ -111,8 +113,10 @@ class ResilientDownloads(DownloadFixture):
         cycle.start()
         self.assertTrue(harness.wait_for(lambda: read_record(self.record) is not None, timeout=30))
         archive = read_record(self.record)[1][1].split("=", 1)[1]
-        harness.wine(["cmd", "/c", "echo x>>%s & ren %s other.diff & del %s" % (archive, archive, archive)])
-        local = os.path.join(harness.TEMP_DIR, *archive.split("\\")[-2:])
+        folder = archive.rsplit("\\", 1)[0]
+        harness.wine(["cmd", "/c", "echo x>>%s & ren %s other.diff & del %s & ren %s moved & move %s %s-moved"
+                      % (archive, archive, archive, folder, folder, folder)])
+        local = os.path.join(harness.TEMP_DIR, *archive.split("\\")[-2:])  # the folder, too, stayed where it was
         with open(local, "rb") as f:
             self.assertEqual(PATCH, f.read())
         cycle.join()
@@ -159,24 +163,75 @@ class ResilientDownloads(DownloadFixture):
         self.assertIn("over the time limit", log)
         self.assertIn(" PackageKept:", log)
 
-    def test_installer_that_outlives_its_limit_no_longer_holds_the_updater(self):
+    def test_installer_that_outlives_its_limit_keeps_the_holds_but_not_the_updater(self):
+        started = time.monotonic()
         elapsed, log = self.run_logged([CHECKING, available("1.0.0.9"), INSTALLING, complete(3)],
-                                       installer_seconds=INSTALLER_LIMIT + 20)
+                                       installer_seconds=INSTALLER_LIMIT + 8)
         self.assertLess(elapsed, INSTALLER_LIMIT + 8)
         self.assertIn(" InstallerTimeLimit:", log)
+        # The updater has exited; what it held, the installer now holds against other programs.
+        (number, _), = self.new_temp_entries()[1].items()
+        folder = harness.win_path(os.path.join(harness.TEMP_DIR, number))
+        harness.wine(["cmd", "/c", "echo x>>%s\\velmar.diff & del %s\\velmar.diff & ren %s moved" % ((folder,) * 3)])
+        with open(os.path.join(harness.TEMP_DIR, number, "velmar.diff"), "rb") as f:
+            self.assertEqual(PATCH, f.read())
         # The mutex is free: the next run gets through its cycle while the installer still runs.
-        self.assertEqual(1, len(self.new_temp_entries()[1]), "its folder waits for a later run")
         self.fresh_run(keep_folders=True)
         self.run_cycle("/v:1.0.0.5", due=False)
         self.assertEqual([CHECKING, complete(1)], self.texts())
-        self.assertEqual(([], {}), self.new_temp_entries(), "and that run removes it")
+        self.assertEqual([number], list(self.new_temp_entries()[1]), "its folder waits for a later run")
+        time.sleep(max(0.0, started + INSTALLER_LIMIT + 10 - time.monotonic()))
+        self.run_cycle("/v:1.0.0.5", due=False)
+        self.assertEqual(([], {}), self.new_temp_entries(), "once the installer has ended, a run removes it")
+
+    def test_a_killed_run_is_cleaned_up_without_following_links(self):
+        cycle = threading.Thread(target=lambda: self.app.run("--velmarupdate-log /v:1.0.0.5", env={
+            "VELMAR_FAKE_INSTALLER_RECORD": harness.win_path(self.record),
+            "VELMAR_FAKE_INSTALLER_SECONDS": str(INSTALLER_LIMIT + 4)}))
+        cycle.start()
+        self.assertTrue(harness.wait_for(lambda: read_record(self.record) is not None, timeout=30))
+        # Killed as a logoff would: the Unix process that runs this installation's updater.
+        updater = os.path.basename(self.app.dir) + r".VelmarUpdate\.exe"
+        for pid in subprocess.run(["pgrep", "-f", updater], capture_output=True, text=True).stdout.split():
+            os.kill(int(pid), signal.SIGKILL)
+        cycle.join()
+        recorded = harness.wine(["reg", "query", harness.REG_KEY, "/v", "LeftFolders"]).stdout.decode()
+        record = re.search(r"REG_MULTI_SZ\s+(\S+\|\d+:\d+)\s*$", recorded, re.MULTILINE).group(1)
+        temp, number, folder_id = re.fullmatch(r"(.+)\\(\d+)\|(.+)", record).groups()
+        # Beside it: a link at a recorded number to another folder, recorded with that folder's own id (the
+        # file index is the inode here), a folder recorded by path alone (an earlier build's record), and a
+        # folder outside %TEMP%.
+        victim = tempfile.mkdtemp(prefix="victim-", dir=os.path.dirname(self.app.dir))
+        open(os.path.join(victim, "velmar.diff"), "wb").close()
+        free = (n for n in map(str, range(30000, 32768)) if not os.path.lexists(os.path.join(harness.TEMP_DIR, n)))
+        link, old = next(free), next(free)
+        os.symlink(victim, os.path.join(harness.TEMP_DIR, link))
+        shutil.copytree(victim, os.path.join(harness.TEMP_DIR, old))
+        victim_id = "%s:%d" % (folder_id.split(":")[0], os.stat(victim).st_ino)
+        records = [record, "%s\\%s|%s" % (temp, link, victim_id), "%s\\%s" % (temp, old),
+                   harness.win_path(victim) + "|" + victim_id]
+        harness.wine(["reg", "add", harness.REG_KEY, "/v", "LeftFolders", "/t", "REG_MULTI_SZ", "/d",
+                      "\\0".join(records), "/f"])
+        try:
+            self.fresh_run(keep_folders=True)
+            harness.reg_set_last_check(int(time.time()))
+            _, log = self.run_logged([CHECKING, complete(1)], due=False)
+            self.assertFalse(os.path.exists(os.path.join(harness.TEMP_DIR, number)), "the killed run's folder went")
+            left_alone = (victim, os.path.join(harness.TEMP_DIR, old))
+            self.assertEqual([["velmar.diff"]] * 2, [os.listdir(d) for d in left_alone])
+            self.assertEqual(3, log.count(" LeftFolderSkipped:"), "each is dropped, and logged")
+            self.assertNotEqual(0, harness.wine(["reg", "query", harness.REG_KEY, "/v", "LeftFolders"]).returncode)
+        finally:
+            os.unlink(os.path.join(harness.TEMP_DIR, link))
+            shutil.rmtree(os.path.join(harness.TEMP_DIR, old), ignore_errors=True)
+            shutil.rmtree(victim, ignore_errors=True)
 
     def test_what_stands_where_the_partial_belongs(self):
         partial = os.path.join(harness.TEMP_DIR, "VelmarUpdate")
         cases = {  # name: (what to put in the way, what the log says)
-            "folder_at_part": (lambda: os.makedirs(os.path.join(partial, "package.part")), " removed"),
+            "folder_at_part": (lambda: os.makedirs(os.path.join(partial, "patch.part")), " removed"),
             "file_at_folder": (lambda: open(partial, "wb").close(), " removed"),
-            "full_folder_at_state": (lambda: os.makedirs(os.path.join(partial, "package.state", "x")),
+            "full_folder_at_state": (lambda: os.makedirs(os.path.join(partial, "patch.state", "x")),
                                      "downloading without resume"),
         }
         for name, (obstacle, logged) in cases.items():
@@ -192,16 +247,20 @@ class ResilientDownloads(DownloadFixture):
                 self.assertIn(logged, log)
 
     @unittest.skipUnless(hasattr(os, "geteuid") and os.geteuid() == 0, "mounting a small tmpfs needs root")
-    def test_a_full_disk_gets_its_space_back(self):
+    def test_a_full_disk_gets_its_space_back_and_brings_no_full_package(self):
         self.serve_patch(data=os.urandom(4 << 20))
+        self.serve("full/VelmarSetup.exe", b"MZ" * 1000)
+        self.manifest(newest=SERVER_ROOT_URL + "/full/VelmarSetup.exe")
         temp = tempfile.mkdtemp(prefix="velmar-full-disk-")
         mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=2m", "tmpfs", temp], capture_output=True, text=True)
         if mounted.returncode != 0:
             os.rmdir(temp)
             self.skipTest("no small tmpfs here: %s" % mounted.stderr.strip())
         try:
-            _, log = self.run_logged(FAILED, win_env={"TEMP": harness.win_path(temp), "TMP": harness.win_path(temp)})
+            _, log = self.run_logged(FAILED, " /installpath:C:\\windows",
+                                     win_env={"TEMP": harness.win_path(temp), "TMP": harness.win_path(temp)})
             self.assertIn("could not store what arrived", log)
+            self.assertNotIn("/full/VelmarSetup.exe", self.server.requested_paths(), "it would fail the same way")
             used = subprocess.run(["du", "-sb", temp], capture_output=True, text=True).stdout.split()[0]
             self.assertLess(int(used), 64 * 1024, "the partial package is deleted")
         finally:
