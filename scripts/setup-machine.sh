@@ -5,7 +5,7 @@ set -e
 need=""
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 for pkg in cmake make mingw-w64 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 \
-           googletest wine wine64 python3 python3-cryptography openssl curl iproute2 util-linux \
+           googletest wine wine64 python3 python3-cryptography openssl osslsigncode curl iproute2 util-linux \
            ${VELMAR_EXTRA_PACKAGES:-}; do
     have_pkg "$pkg" || need="$need $pkg"
 done

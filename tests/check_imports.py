@@ -6,7 +6,7 @@ import sys
 WINDOWS_DLLS = {
     "kernel32.dll", "user32.dll", "shlwapi.dll", "wininet.dll", "urlmon.dll",
     "msvcrt.dll", "advapi32.dll", "ole32.dll", "shell32.dll", "ucrtbase.dll",
-    "ws2_32.dll", "crypt32.dll", "bcrypt.dll",
+    "ws2_32.dll", "crypt32.dll", "bcrypt.dll", "wintrust.dll",
 }
 
 

@@ -1,7 +1,7 @@
 #!/bin/sh
 # The release preset must not configure an updater that skips signature checks by
 # accident, nor one that still names the placeholder servers, must refuse a key file that is not a P-256 public key, and must build
-# in exactly the key it was given.
+# in exactly the key it was given; the same for the installer publishers' pins.
 #   configure_release_guard.sh CMAKE SOURCE_DIR
 set -u
 cmake=$1
@@ -17,7 +17,7 @@ configure() {
     shift 2
     n=$((n + 1))
     if (cd "$src" && "$cmake" --preset release -B "$work/build$n" "-DVELMAR_UPDATE_BASE_URL=$base_url" \
-            "-DVELMAR_ERROR_LOG_URL=$errorlog_url" "$@") >"$work/out$n" 2>&1; then
+            "-DVELMAR_ERROR_LOG_URL=$errorlog_url" "-DVELMAR_INSTALLER_PUBLISHER_PINS=$pin" "$@") >"$work/out$n" 2>&1; then
         got=ok
     else
         got=fail
@@ -35,6 +35,8 @@ configure() {
 base_url=https://update.orvanta.test/velmar/update/
 errorlog_url="https://errorlog.orvanta.test/index.php?do=adderrorlog"
 pub=$src/tests/keys/test-update-key.pub.pem
+pin_of() { openssl x509 -pubkey -noout -in "$src/tests/keys/$1.pem" | openssl pkey -pubin -outform DER | sha256sum | cut -c1-64; }
+pin=$(pin_of test-publisher)
 openssl ecparam -name secp384r1 -genkey -noout 2>/dev/null | openssl ec -pubout -out "$work/p384.pub.pem" 2>/dev/null
 
 configure fail "-DVELMAR_UPDATE_PUBLIC_KEY="
@@ -59,5 +61,20 @@ for keys in "$pub" "$pub;$pub2"; do
         failures=$((failures + 1))
     fi
 done
+
+configure fail "-DVELMAR_INSTALLER_PUBLISHER_PINS=<SHA-256" "-DVELMAR_UPDATE_PUBLIC_KEY=$pub" \
+    -DVELMAR_INSTALLER_PUBLISHER_PINS=
+configure ok "Installer publishers: not checked" "-DVELMAR_UPDATE_PUBLIC_KEY=$pub" -DVELMAR_INSTALLER_PUBLISHER_PINS= \
+    -DVELMAR_ALLOW_UNPINNED_INSTALLERS=ON
+configure fail "not hexadecimal digits only" "-DVELMAR_UPDATE_PUBLIC_KEY=$pub" "-DVELMAR_INSTALLER_PUBLISHER_PINS=${pin}  -"
+pins="$pin;$(pin_of test-foreign-publisher)"
+configure ok "Installer publishers: pinned" "-DVELMAR_UPDATE_PUBLIC_KEY=$pub" "-DVELMAR_INSTALLER_PUBLISHER_PINS=$pins"
+built=$(grep -o '0x[0-9a-f][0-9a-f]' "$work/build$n/generated/publisher_pins.cpp" | sed 's/^0x//' | tr -d '\n')
+if [ ${#built} = 128 ] && [ "$built" = "$(echo "$pins" | tr -d ';')" ]; then
+    echo "ok: built-in pins match openssl's"
+else
+    echo "FAIL: built-in pins $built, openssl prints $pins"
+    failures=$((failures + 1))
+fi
 
 [ "$failures" = 0 ]

@@ -141,6 +141,20 @@ class SignRelease(unittest.TestCase):
                     self.assertEqual((0, str(given)), (run.returncode, self.signed()["main"]["serial"]))
                     self.assertEqual(given < ahead, "warning" in run.stderr, run.stderr)  # lower: warned, written
 
+    def test_publisher_pin_passes_only_the_pinned_publishers_installer(self):
+        keys, build = SOURCE_DIR / "tests/keys", pathlib.Path(os.environ["VELMAR_BUILD_DIR"])
+        pin = subprocess.run(f"openssl x509 -pubkey -noout -in {keys}/test-publisher.pem | openssl pkey -pubin "
+                             "-outform DER | sha256sum", shell=True, check=True, capture_output=True, text=True)
+        for installer, code, said in (("fake_installer-signed.exe", 0, "signed by a pinned publisher"),
+                                      ("fake_installer.exe", 1, "not signed"),
+                                      ("fake_installer-signed-foreign.exe", 1, "which is not pinned")):
+            with self.subTest(installer=installer):
+                self.files["newest"].write_bytes((build / installer).read_bytes())
+                self.sign()
+                run = self.tool("--check", PUBLIC, "--publisher-pin", pin.stdout[:64],
+                                "--publisher-ca", str(keys / "test-publisher-ca.pem"))
+                self.assertEqual((code, True), (run.returncode, said in run.stdout), run.stdout)
+
     def test_refusals_write_nothing(self):
         self.files["newest"].unlink()
         before = self.ini.read_bytes()
