@@ -15,7 +15,7 @@
 // The agent string; WinINet sends it as the User-Agent of every request.
 extern const wchar_t kUserAgent[];
 
-constexpr DWORD kUrlChars = 2084;      // the longest URL the program handles, terminator included
+constexpr DWORD kUrlChars = kMaxUrlChars + 1;  // a URL buffer, terminator included
 constexpr DWORD kPostPathChars = 256;  // the upload's path with query stays under this
 
 struct HttpTarget {

@@ -1,6 +1,7 @@
 #include "update/update_decision.h"
 
-#include "update/version_rules.h"
+#include "net/transfer_rules.h"
+#include "update/manifest/version_rules.h"
 
 UpdatePlan DecideUpdate(const std::wstring& installedVersion, const ManifestValues& manifest,
                         const std::wstring& baseUrl)

@@ -6,13 +6,13 @@
 #include "net/transfer_rules.h"
 #include "update/check_schedule.h"
 #include "update/host_messages.h"
-#include "update/installer_launch.h"
-#include "update/manifest.h"
-#include "update/package_download.h"
-#include "update/package_location.h"
-#include "update/policy_registry.h"
-#include "update/rollout_rules.h"
-#include "update/run_folder.h"
+#include "update/install/installer_launch.h"
+#include "update/manifest/manifest_fetch.h"
+#include "update/manifest/rollout_rules.h"
+#include "update/manifest/serial_store.h"
+#include "update/package/package_download.h"
+#include "update/package/package_location.h"
+#include "update/package/run_folder.h"
 #include "update/update_decision.h"
 #include "update/update_result.h"
 #include "update/updater_registry.h"
@@ -74,7 +74,7 @@ PackageOutcome FetchAndInstall(PackageKind kind, const std::wstring& url, const 
         }
     }
     PackageFailure failure;
-    std::optional<DownloadedPackage> package = DownloadPackage(kind, url, binding, policy.quietWindow, failure);
+    std::optional<DownloadedPackage> package = DownloadPackage(kind, url, binding, LeftFolders(), policy.quietWindow, failure);
     if (!package) {
         outcome.why = failure.why;
         outcome.patchMendable = kind == PackageKind::Patch && failure.mendable;
@@ -148,7 +148,7 @@ std::int32_t CheckAndInstall(const UpdateOptions& options, const UpdateKeys& key
     }
     const Manifest& manifest = fetched.manifest;
     g_updateLog.Stream() << L" NewVer:" << manifest.main.version << L" MinVer:" << manifest.main.miniver;
-    if (keys.Any() && !AcceptSignedManifest(manifest, keys, *fetched.signingKey)) {
+    if (keys.Any() && !AcceptSignedManifest(manifest, keys, *fetched.signingKey, CurrentUnixTime())) {
         return kUpdateFailed;  // stale, replayed or malformed: someone answers who must not
     }
 
@@ -181,7 +181,7 @@ int RunUpdateCycle(const UpdateOptions& options, const UpdateKeys& keys, const U
         for (const std::wstring& entry : policy.logEntries) {
             g_updateLog.Stream() << entry;
         }
-        RemoveLeftRunFolders();
+        RemoveLeftRunFolders(LeftFolders());
         result = kUpdateSucceeded;
         if (policy.updatesOff) {
             g_updateLog.Stream() << UpdatesOffLogText();  // no server is asked, no time stamp written

@@ -1,4 +1,4 @@
-#include "update/manifest_rules.h"
+#include "update/manifest/manifest_rules.h"
 
 #include <gtest/gtest.h>
 

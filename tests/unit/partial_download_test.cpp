@@ -1,4 +1,4 @@
-#include "update/partial_download.h"
+#include "update/package/partial_download.h"
 
 #include <gtest/gtest.h>
 

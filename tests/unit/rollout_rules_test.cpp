@@ -1,5 +1,5 @@
-#include "update/rollout_rules.h"
-#include "update/version_rules.h"
+#include "update/manifest/rollout_rules.h"
+#include "update/manifest/version_rules.h"
 
 #include <gtest/gtest.h>
 

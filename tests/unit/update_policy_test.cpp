@@ -1,5 +1,5 @@
-#include "update/policy_registry.h"
-#include "update/update_policy.h"
+#include "update/policy/policy_registry.h"
+#include "update/policy/update_policy.h"
 
 #include <shlwapi.h>
 

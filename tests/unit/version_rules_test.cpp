@@ -1,4 +1,4 @@
-#include "update/version_rules.h"
+#include "update/manifest/version_rules.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,57 @@
+// The package of an update: a folder this run creates, the download into it,
+// and the hold on both until its installer is done with them.
+#pragma once
+
+#include "base/held_file.h"
+#include "update/manifest/manifest_text.h"
+#include "update/package/run_folder.h"
+#include "update/package/package_kind.h"
+#include "update/policy/quiet_window.h"
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+// A package that passed every check, held so that nobody can write, rename or
+// delete it, in its run folder, held as well; the folder goes with it, unless
+// left for a later run.
+class DownloadedPackage {
+public:
+    DownloadedPackage(HeldFile file, RunFolder folder) : folder_(std::move(folder)), file_(std::move(file)) {}
+    DownloadedPackage(DownloadedPackage&&) = default;
+    DownloadedPackage& operator=(DownloadedPackage&&) = delete;
+    DownloadedPackage(const DownloadedPackage&) = delete;
+
+    const std::wstring& Path() const { return file_.Path(); }
+    // What an installer that outlives its time limit is handed, so both stay held until it exits.
+    std::vector<HANDLE> Holds() const { return {file_.Handle(), folder_.Hold()}; }
+    // The installer may still run: the folder stays recorded for a later run to remove.
+    void LeaveForLater();
+
+private:
+    RunFolder folder_;  // declared first: it goes after the file is let go
+    HeldFile file_;
+};
+
+// Why a package was not had, for the log and for the choice of what comes next.
+struct PackageFailure {
+    std::wstring why;         // in a few words
+    bool mendable = false;    // the full package could mend it (see FullPackageCanMend)
+    bool quietHours = false;  // checked, but the quiet hours began: kept for a later run
+};
+
+// Downloads the package URL, by way of the kind's own partial download that
+// survives a broken line (partial_download.h), into a run folder
+// (run_folder.h). binding: with keys, the size and SHA-256 the signed
+// manifest gives it, which the download must match exactly (the size is also
+// its limit). Right before it is handed over for its installer, the quiet
+// hours are checked again (see DecideInstallStart). nullopt, with no run
+// folder left, when the URL or its name is unusable, no folder could be made,
+// the download failed, the package is not the one expected or cannot be held,
+// or the quiet hours have begun; `failure` then says which.
+std::optional<DownloadedPackage> DownloadPackage(PackageKind kind, const std::wstring& url,
+                                                 const std::optional<PackageBinding>& binding,
+                                                 const FolderRecords& folderRecords,
+                                                 const std::optional<QuietWindow>& quietWindow,
+                                                 PackageFailure& failure);

@@ -1,0 +1,178 @@
+#include "update/package/package_store.h"
+
+#include "base/hex_text.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <vector>
+
+PackageStore::PackageStore(PartialDownload partial, const std::wstring& url,
+                           const std::optional<PackageBinding>& binding, const std::wstring& directPath)
+    : partial_(std::move(partial)), binding_(binding)
+{
+    state_.url = url;
+    if (binding_) {
+        state_.size = binding_->size;
+        state_.sha256 = LowerHex(binding_->sha256.data(), binding_->sha256.size());
+    }
+    // Without the partial download's folder, the package goes straight into the run folder.
+    const std::wstring path = partial_.Usable() ? partial_.PartPath() : directPath;
+    const std::optional<PartialState> kept = partial_.Usable() ? partial_.Load() : std::nullopt;
+    // The same package: the same URL and, with keys, the same hash. Without
+    // keys, only a validator can tell the server still has those bytes.
+    if (kept && kept->url == url && kept->sha256 == state_.sha256 && (!binding_ || kept->size == state_.size) &&
+        CanResume(*kept) && file_.Open(path, OPEN_EXISTING)) {
+        const std::uint64_t bytes = file_.Size();
+        if (bytes > 0 && bytes < kept->size && HashKept(bytes)) {
+            state_ = *kept;
+            written_ = bytes;
+            return;
+        }
+    }
+    if (!file_.Valid() && !file_.Open(path, CREATE_ALWAYS)) {
+        openError_ = ::GetLastError();
+    }
+    Restart();
+}
+
+std::wstring PackageStore::RequestHeaders()
+{
+    if (written_ > 0 && !CanResume(state_)) {
+        Restart();
+    }
+    return written_ > 0 ? ResumeHeaders(written_, state_.validator) : L"";
+}
+
+void PackageStore::Restart()
+{
+    partial_.ForgetState();
+    if (file_.Valid() && !file_.Truncate()) {
+        openError_ = ::GetLastError();
+        file_.Close();
+    }
+    written_ = 0;
+    hash_ = std::make_unique<Sha256>();
+}
+
+TransferEnd PackageStore::Begin(const ResponseHead& head)
+{
+    if (!file_.Valid()) {
+        ::SetLastError(openError_);
+        return TransferEnd::LocalWriteFailed;
+    }
+    if (head.status == 206) {
+        const bool lengthFits =
+            head.contentLength ? *head.contentLength == state_.size - written_ : binding_.has_value();
+        if (written_ == 0 || !lengthFits || !ContinuesAt(head.contentRange, written_, state_.size)) {
+            return TransferEnd::RangeMismatch;
+        }
+        return TransferEnd::Complete;
+    }
+    // A whole body, used as it comes: whatever was kept goes.
+    if (!binding_ && !head.contentLength) {
+        return TransferEnd::NoLength;  // a body cut short could not be told from a whole one
+    }
+    if (binding_ && head.contentLength && *head.contentLength != binding_->size) {
+        return TransferEnd::WrongLength;
+    }
+    Restart();
+    if (!file_.Valid()) {
+        ::SetLastError(openError_);
+        return TransferEnd::LocalWriteFailed;
+    }
+    state_.validator = ChooseValidator(head.etag, head.lastModified);
+    if (!binding_) {
+        state_.size = *head.contentLength;
+    }
+    if (partial_.Usable() && !partial_.Save(state_)) {
+        return TransferEnd::LocalWriteFailed;
+    }
+    return TransferEnd::Complete;
+}
+
+TransferEnd PackageStore::Write(const char* data, DWORD size)
+{
+    if (size > state_.size - written_) {
+        return TransferEnd::TooLarge;
+    }
+    if (!file_.Append(data, size)) {
+        return TransferEnd::LocalWriteFailed;
+    }
+    written_ += size;
+    if (binding_) {
+        hash_->Update(data, size);
+    }
+    return TransferEnd::Complete;
+}
+
+bool PackageStore::Resumable(const TransferOutcome& failed) const
+{
+    const TransferEnd end = failed.end;
+    return partial_.Usable() && written_ > 0 && CanResume(state_) && end != TransferEnd::LocalWriteFailed &&
+           end != TransferEnd::TooLarge && end != TransferEnd::WrongLength && end != TransferEnd::BadLength &&
+           end != TransferEnd::NoLength && end != TransferEnd::RangeMismatch;
+}
+
+const wchar_t* PackageStore::Mismatch(bool& local)
+{
+    local = false;
+    if (written_ != state_.size) {
+        return L"its size differs from the one announced";
+    }
+    if (!binding_) {
+        return nullptr;
+    }
+    unsigned char digest[32] = {};
+    if (!hash_->Finish(digest)) {
+        local = true;
+        return L"could not hash it";
+    }
+    return std::equal(digest, digest + 32, binding_->sha256.begin()) ? nullptr
+                                                                     : L"its SHA-256 differs from the manifest's";
+}
+
+void PackageStore::KeepFirst(std::uint64_t bytes)
+{
+    if (bytes > 0 && file_.Truncate(bytes)) {
+        Keep();
+    } else {
+        Discard();
+    }
+}
+
+void PackageStore::Discard()
+{
+    file_.Delete();
+    partial_.ForgetState();
+}
+
+std::optional<HeldFile> PackageStore::Finish(const std::wstring& path)
+{
+    if (file_.Path() != path && !file_.MoveTo(path)) {
+        return std::nullopt;
+    }
+    partial_.ForgetState();
+    if (!file_.KeepForReading()) {
+        return std::nullopt;
+    }
+    return std::move(file_);
+}
+
+bool PackageStore::HashKept(std::uint64_t bytes)
+{
+    hash_ = std::make_unique<Sha256>();
+    if (!binding_) {
+        return true;
+    }
+    std::vector<char> piece(1024 * 1024);
+    for (std::uint64_t left = bytes; left > 0;) {
+        DWORD read = 0;
+        const DWORD want = static_cast<DWORD>(std::min<std::uint64_t>(left, piece.size()));
+        if (!file_.Read(piece.data(), want, read) || read != want || !hash_->Update(piece.data(), read)) {
+            return false;
+        }
+        left -= read;
+    }
+    return true;
+}

@@ -1,0 +1,63 @@
+// The administrator's steering of updates, from the values under the machine's
+// policy key (HKLM\SOFTWARE\Policies\Orvanta\Velmar\Update). Plain values in,
+// one UpdatePolicy out with the log entries that say what was taken and what not;
+// the registry itself is read in policy_registry.
+#pragma once
+
+#include "update/manifest/version_rules.h"
+#include "update/policy/quiet_window.h"
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+// Policy data larger than this is not read: it counts as out of range.
+constexpr std::size_t kMaxPolicyDataBytes = 8192;
+
+// One value as the registry holds it.
+struct PolicyValue {
+    DWORD type = REG_NONE;
+    std::vector<unsigned char> data;
+    bool tooLarge = false;  // over kMaxPolicyDataBytes; data is then empty
+};
+// Name -> value as read; nullopt when absent.
+using PolicyLookup = std::function<std::optional<PolicyValue>(const wchar_t* name)>;
+
+struct PolicyValueName {
+    const wchar_t* name;
+    DWORD type;
+};
+// Every value the program reads, with the one type it honours, in the order read.
+const std::vector<PolicyValueName>& PolicyValueNames();
+
+struct UpdatePolicy {
+    bool updatesOff = false;
+    std::optional<std::wstring> targetVersionPrefix;  // in force when set, a malformed one too
+    std::optional<std::uint32_t> checkPeriodMinutes;  // after clamping; 0: no automatic check
+    std::optional<QuietWindow> quietWindow;
+    std::optional<std::wstring> updateUrl;  // a base URL ending in '/'
+    // One entry per policy in force or ignored, each starting with a space, in
+    // the order UpdateDefault, TargetVersionPrefix, CheckPeriodMinutes,
+    // UpdatesSuppressed, UpdateUrl. The caller writes them to the log.
+    std::vector<std::wstring> logEntries;
+};
+
+// Asks `lookup` once for each of PolicyValueNames().
+UpdatePolicy InterpretPolicies(const PolicyLookup& lookup);
+
+// 0 stays 0 (no automatic check); 1..59 becomes 60; over 43200 (30 days) becomes 43200.
+std::uint32_t ClampCheckPeriodMinutes(std::uint32_t minutes);
+
+// "REG_DWORD", ..., or "type N".
+std::wstring RegistryTypeName(DWORD type);
+
+// Log entries for what the policies decide in a cycle.
+std::wstring UpdatesOffLogText();                                                    // " Policy:updates are off"
+std::wstring OutsidePrefixLogText(const std::wstring& version, const std::wstring& prefix);
+std::wstring QuietHoursLogText(const QuietWindow& window);
+std::wstring NoAutomaticCheckLogText();
