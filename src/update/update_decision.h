@@ -2,7 +2,7 @@
 // package. Plain values in, a plan out; nothing is sent or logged.
 #pragma once
 
-#include "update/manifest/manifest_text.h"
+#include "update/manifest/manifest_value.h"
 #include "update/package/package_kind.h"
 
 #include <string>
@@ -17,6 +17,6 @@ struct UpdatePlan {
 // installedVersion is "/v:" (empty when absent); baseUrl ends in "update/".
 // Older than "miniver": the full package named by "newest". Otherwise older
 // than "version": the patch <base><installed>-<version>/velmar.diff, both
-// versions as written. Otherwise, or when a version is not usable, nothing.
+// versions as written. Otherwise, or when a manifest version is not one, nothing.
 UpdatePlan DecideUpdate(const std::wstring& installedVersion, const ManifestValues& manifest,
                         const std::wstring& baseUrl);

@@ -34,57 +34,71 @@ struct PackageOutcome {
 // Whether the release is offered to this installation yet; the log says why not.
 bool IsOfferedHere(const Manifest& manifest)
 {
-    if (!manifest.rollout) {
-        return true;  // no rollout: offered to all
-    }
-    const std::wstring& version = manifest.main.version;
-    const std::optional<std::uint32_t> rollout = ParseRollout(*manifest.rollout);
-    if (!rollout) {
+    const Rollout& rollout = manifest.rollout;
+    const std::wstring& version = manifest.main.version.text;
+    switch (rollout.offer) {
+    case Rollout::Offer::ToAll:
+        return true;
+    case Rollout::Offer::ToNone:
         g_updateLog.Stream() << L" RolloutWait:" << version << L" rollout malformed";
         return false;
+    case Rollout::Offer::ToShare:
+        break;
     }
     const std::optional<std::uint64_t> id = InstallId();
     if (!id) {
         g_updateLog.Stream() << L" RolloutPlace:no InstallId could be stored, this run takes the last place";
     }
-    const std::uint32_t place = id ? RolloutPlace(version, *id) : 9999;  // no id: the last place, offered at 100 only
-    if (IsOffered(place, *rollout)) {
+    // No id: the last place, offered at 100 only.
+    const std::uint32_t place = id ? RolloutPlace(*manifest.main.version.value, *id) : 9999;
+    if (IsOffered(place, rollout.hundredths)) {
         return true;
     }
-    g_updateLog.Stream() << L" RolloutWait:" << version << L" offered to " << *manifest.rollout
+    g_updateLog.Stream() << L" RolloutWait:" << version << L" offered to " << rollout.text
                          << L"% of installations, this one is at " << PlaceAsPercent(place) << L"%";
     return false;
 }
 
-// Fetches one package, with keys only the exact one the signed manifest binds,
-// and runs its installer unless the quiet hours have begun meanwhile.
-PackageOutcome FetchAndInstall(PackageKind kind, const std::wstring& url, const std::wstring& manifestKey,
-                               const Manifest& manifest, const UpdateKeys& keys, const UpdateOptions& options,
-                               const UpdatePolicy& policy)
+// Why a package cannot be asked for, checked before any request: with keys the
+// manifest must bind it, and its URL must name a plain file over http(s).
+enum class OrderProblem { None, NotBound, UrlNotUsable };
+
+OrderProblem OrderPackage(PackageKind kind, const std::wstring& url, const std::wstring& manifestKey,
+                          const Manifest& manifest, const UpdateKeys& keys, PackageOrder& order)
 {
-    PackageOutcome outcome;
-    outcome.patchMendable = kind == PackageKind::Patch;
-    std::optional<PackageBinding> binding;
+    order.kind = kind;
+    order.url = url;
     if (keys.Any()) {
-        binding = BindingOf(manifest, manifestKey);
-        if (!binding) {
-            outcome.why = L"the manifest binds no [sha256] and [size] for " + manifestKey;
-            g_updateLog.Stream() << L" PackageRejected:" << url << L" " << outcome.why;
-            return outcome;
+        order.binding = manifest.BindingOf(manifestKey);
+        if (!order.binding) {
+            return OrderProblem::NotBound;
         }
     }
+    const std::optional<std::wstring> fileName = PackageFileName(url);
+    if (!fileName) {
+        return OrderProblem::UrlNotUsable;
+    }
+    order.fileName = *fileName;
+    return OrderProblem::None;
+}
+
+// Fetches one package and runs its installer unless the quiet hours have begun meanwhile.
+PackageOutcome FetchAndInstall(const PackageOrder& order, const UpdateOptions& options, const UpdatePolicy& policy)
+{
+    PackageOutcome outcome;
     PackageFailure failure;
-    std::optional<DownloadedPackage> package = DownloadPackage(kind, url, binding, LeftFolders(), policy.quietWindow, failure);
+    std::optional<DownloadedPackage> package = DownloadPackage(order, LeftFolders(), policy.quietWindow, failure);
     if (!package) {
         outcome.why = failure.why;
-        outcome.patchMendable = kind == PackageKind::Patch && failure.mendable;
+        outcome.patchMendable = order.kind == PackageKind::Patch && failure.mendable;
         outcome.quietHours = failure.quietHours;
         return outcome;
     }
     NotifyInstalling();
-    outcome.result = kind == PackageKind::Full ? RunFullInstaller(package->Path(), options.installPath, package->Holds())
-                                               : RunPatchArchiveFile(package->Path(), package->Holds());
-    outcome.patchMendable = kind == PackageKind::Patch && outcome.result == InstallerResult::Failed;
+    outcome.result = order.kind == PackageKind::Full
+                         ? RunFullInstaller(package->Path(), options.installPath, package->Holds())
+                         : RunPatchArchiveFile(package->Path(), package->Holds());
+    outcome.patchMendable = order.kind == PackageKind::Patch && outcome.result == InstallerResult::Failed;
     if (outcome.result == InstallerResult::Failed) {
         outcome.why = L"setup.exe failed";  // only a patch is mended this way
     } else if (outcome.result == InstallerResult::StillRunning) {
@@ -93,24 +107,43 @@ PackageOutcome FetchAndInstall(PackageKind kind, const std::wstring& url, const 
     return outcome;
 }
 
+// The package the plan chose, with keys only the exact one the signed manifest binds.
+PackageOutcome TakePlannedPackage(const UpdatePlan& plan, const Manifest& manifest, const UpdateKeys& keys,
+                                  const UpdateOptions& options, const UpdatePolicy& policy)
+{
+    PackageOutcome outcome;
+    PackageOrder order;
+    switch (OrderPackage(plan.kind, plan.url, plan.manifestKey, manifest, keys, order)) {
+    case OrderProblem::None:
+        return FetchAndInstall(order, options, policy);
+    case OrderProblem::NotBound:
+        outcome.why = L"the manifest binds no [sha256] and [size] for " + plan.manifestKey;
+        outcome.patchMendable = plan.kind == PackageKind::Patch;
+        g_updateLog.Stream() << L" PackageRejected:" << plan.url << L" " << outcome.why;
+        return outcome;
+    case OrderProblem::UrlNotUsable:
+        outcome.why = L"the package URL is not usable";
+        break;
+    }
+    return outcome;
+}
+
 // The full package in place of a failed patch, when it can be had: newest set
 // and usable (with keys, bound) and an install folder to give its installer.
-bool CanFallBack(const Manifest& manifest, const UpdateKeys& keys, const UpdateOptions& options)
+bool CanFallBack(const Manifest& manifest, const UpdateKeys& keys, const UpdateOptions& options, PackageOrder& full)
 {
-    std::wstring fileName;
-    const std::wstring& newest = manifest.main.newest;
-    return HasHttpScheme(newest) && FileNameFromUrl(newest, fileName) && IsPlainFileName(fileName) &&
-           (!keys.Any() || BindingOf(manifest, L"newest")) && IsExistingFolder(options.installPath);
+    return OrderPackage(PackageKind::Full, manifest.main.newest, L"newest", manifest, keys, full) ==
+               OrderProblem::None &&
+           IsExistingFolder(options.installPath);
 }
 
 // Whether the release may be installed under the administrator's version pin.
 bool IsWithinPin(const Manifest& manifest, const UpdatePolicy& policy)
 {
-    if (!policy.targetVersionPrefix ||
-        MatchVersionPrefix(*policy.targetVersionPrefix, manifest.main.version) == PrefixMatch::Inside) {
+    if (!policy.targetVersionPrefix || policy.targetVersionPrefix->Admits(*manifest.main.version.value)) {
         return true;
     }
-    g_updateLog.Stream() << OutsidePrefixLogText(manifest.main.version, *policy.targetVersionPrefix);
+    g_updateLog.Stream() << OutsidePrefixLogText(manifest.main.version.text, *policy.targetVersionPrefix);
     return false;
 }
 
@@ -147,7 +180,7 @@ std::int32_t CheckAndInstall(const UpdateOptions& options, const UpdateKeys& key
         return kUpdateFailed;
     }
     const Manifest& manifest = fetched.manifest;
-    g_updateLog.Stream() << L" NewVer:" << manifest.main.version << L" MinVer:" << manifest.main.miniver;
+    g_updateLog.Stream() << L" NewVer:" << manifest.main.version.text << L" MinVer:" << manifest.main.miniver.text;
     if (keys.Any() && !AcceptSignedManifest(manifest, keys, *fetched.signingKey, CurrentUnixTime())) {
         return kUpdateFailed;  // stale, replayed or malformed: someone answers who must not
     }
@@ -159,10 +192,12 @@ std::int32_t CheckAndInstall(const UpdateOptions& options, const UpdateKeys& key
     if (plan.kind == PackageKind::Patch) {
         NotifyUpdateAvailable(plan.version.c_str());  // never for the full package
     }
-    PackageOutcome outcome = FetchAndInstall(plan.kind, plan.url, plan.manifestKey, manifest, keys, options, policy);
-    if (outcome.result != InstallerResult::Succeeded && outcome.patchMendable && CanFallBack(manifest, keys, options)) {
+    PackageOutcome outcome = TakePlannedPackage(plan, manifest, keys, options, policy);
+    PackageOrder full;
+    if (outcome.result != InstallerResult::Succeeded && outcome.patchMendable &&
+        CanFallBack(manifest, keys, options, full)) {
         g_updateLog.Stream() << L" PatchFallback:" << outcome.why << L", taking the full package";
-        outcome = FetchAndInstall(PackageKind::Full, manifest.main.newest, L"newest", manifest, keys, options, policy);
+        outcome = FetchAndInstall(full, options, policy);
     }
     // Kept for the first run after the quiet hours, which then checks at once.
     stamp = !outcome.quietHours;

@@ -2,7 +2,7 @@
 // parsed once; nothing of it is written to disk.
 #pragma once
 
-#include "update/manifest/manifest_text.h"
+#include "update/manifest/manifest_value.h"
 #include "update/manifest/update_keys.h"
 
 #include <cstddef>

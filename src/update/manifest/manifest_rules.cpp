@@ -59,21 +59,19 @@ std::optional<std::uint64_t> ParsePackageSize(const std::wstring& text)
     return size && *size >= 1 ? size : std::nullopt;
 }
 
-ManifestVerdict JudgeManifest(const std::wstring& serial, const std::wstring& expires, std::int64_t nowSeconds,
-                              std::optional<std::uint64_t> acceptedSerial)
+ManifestVerdict JudgeManifest(std::optional<std::uint64_t> serial, std::optional<std::int64_t> expiry,
+                              std::int64_t nowSeconds, std::optional<std::uint64_t> acceptedSerial)
 {
-    const std::optional<std::uint64_t> number = ParseManifestSerial(serial);
-    if (!number) {
+    if (!serial) {
         return ManifestVerdict::BadSerial;
     }
-    const std::optional<std::int64_t> expiry = ParseManifestTime(expires);
     if (!expiry) {
         return ManifestVerdict::BadExpiry;
     }
     if (*expiry <= nowSeconds) {
         return ManifestVerdict::Expired;
     }
-    if (acceptedSerial && *number < *acceptedSerial) {
+    if (acceptedSerial && *serial < *acceptedSerial) {
         return ManifestVerdict::SerialLower;
     }
     return ManifestVerdict::Accepted;

@@ -8,7 +8,6 @@
 #include <optional>
 #include <string>
 
-
 // A decimal number from 1 to 2^63 - 1.
 std::optional<std::uint64_t> ParseManifestSerial(const std::wstring& text);
 // Exactly "YYYY-MM-DDTHH:MM:SSZ", a real UTC date and time; Unix seconds.
@@ -26,7 +25,8 @@ enum class ManifestVerdict {
     SerialLower,  // lower than the highest serial accepted before (equal is accepted)
 };
 
-// Checks in this order: the serial, the expiry, the time, the serial against
-// the highest accepted before (none: nullopt). nowSeconds is Unix time.
-ManifestVerdict JudgeManifest(const std::wstring& serial, const std::wstring& expires, std::int64_t nowSeconds,
-                              std::optional<std::uint64_t> acceptedSerial);
+// Checks in this order: the serial, the expiry (each nullopt when missing or
+// malformed), the time, the serial against the highest accepted before (none:
+// nullopt). nowSeconds is Unix time.
+ManifestVerdict JudgeManifest(std::optional<std::uint64_t> serial, std::optional<std::int64_t> expiry,
+                              std::int64_t nowSeconds, std::optional<std::uint64_t> acceptedSerial);

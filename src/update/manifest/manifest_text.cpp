@@ -1,18 +1,12 @@
 #include "update/manifest/manifest_text.h"
 
 #include "base/utf8_text.h"
-#include "net/transfer_rules.h"
 
 #include <windows.h>
 
 #include <algorithm>
 
 namespace {
-
-// A version text longer than a command-line switch value cannot be compared with one.
-constexpr std::size_t kMaxVersionChars = 258;
-// Longer than any well-formed serial (19 digits), size or time (20 characters): too long is malformed.
-constexpr std::size_t kMaxNumberChars = 24;
 
 wchar_t FoldCase(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
 
@@ -68,12 +62,6 @@ std::wstring Unquoted(const std::wstring& value)
         return value.substr(1, value.size() - 2);
     }
     return value;
-}
-
-// The value when present and at most maxChars long; a longer one is never cut and used.
-std::wstring Held(const std::optional<std::wstring>& value, std::size_t maxChars, const wchar_t* otherwise)
-{
-    return value && !value->empty() && value->size() <= maxChars ? *value : std::wstring(otherwise);
 }
 
 }  // namespace
@@ -153,39 +141,4 @@ std::vector<std::pair<std::wstring, std::wstring>> ProfileText::Entries(const st
         }
     }
     return entries;
-}
-
-Manifest ParseManifest(const std::string& bytes)
-{
-    const ProfileText text(bytes);
-    Manifest manifest;
-    manifest.main.version = Held(text.Value(L"main", L"version"), kMaxVersionChars, L"0");
-    manifest.main.miniver = Held(text.Value(L"main", L"miniver"), kMaxVersionChars, L"0");
-    manifest.main.newest = Held(text.Value(L"main", L"newest"), kMaxUrlChars, L"");
-    manifest.serial = Held(text.Value(L"main", L"serial"), kMaxNumberChars, L"");
-    manifest.expires = Held(text.Value(L"main", L"expires"), kMaxNumberChars, L"");
-    manifest.rollout = text.Value(L"main", L"rollout");
-    // emplace keeps the first entry of a name, as the profile reader finds it.
-    for (const auto& entry : text.Entries(L"sha256")) {
-        manifest.sha256.emplace(entry);
-    }
-    for (const auto& entry : text.Entries(L"size")) {
-        manifest.size.emplace(entry);
-    }
-    return manifest;
-}
-
-std::optional<PackageBinding> BindingOf(const Manifest& manifest, const std::wstring& manifestKey)
-{
-    const auto size = manifest.size.find(manifestKey);
-    const auto sha256 = manifest.sha256.find(manifestKey);
-    if (size == manifest.size.end() || sha256 == manifest.sha256.end()) {
-        return std::nullopt;
-    }
-    const std::optional<std::uint64_t> bytes = ParsePackageSize(size->second);
-    const std::optional<Sha256Digest> digest = ParseSha256Hex(sha256->second);
-    if (!bytes || !digest) {
-        return std::nullopt;
-    }
-    return PackageBinding{*bytes, *digest};
 }

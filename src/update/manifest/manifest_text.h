@@ -1,12 +1,7 @@
-// The manifest, version.ini, read once from the bytes that were downloaded (and
-// with keys verified), by the reading rules of the Windows profile API that
-// the vendor's manifests are written for.
+// The text of the manifest, version.ini, read by the rules of the Windows
+// profile API that the vendor's manifests are written for.
 #pragma once
 
-#include "update/manifest/manifest_rules.h"
-
-#include <cstdint>
-#include <map>
 #include <optional>
 #include <string>
 #include <utility>
@@ -40,34 +35,3 @@ private:
 struct NoCaseLess {
     bool operator()(const std::wstring& left, const std::wstring& right) const;
 };
-
-// The values of the manifest's section "main" that the decision reads. A key
-// that is absent, or whose value is too long to hold, reads as "0" (never a
-// valid version) and, for "newest", as empty text.
-struct ManifestValues {
-    std::wstring version = L"0";
-    std::wstring miniver = L"0";
-    std::wstring newest;
-};
-
-// What a signed manifest binds a package to: its exact size and SHA-256.
-struct PackageBinding {
-    std::uint64_t size = 0;
-    Sha256Digest sha256{};
-};
-
-// Everything the cycle reads of a manifest, parsed once.
-struct Manifest {
-    ManifestValues main;      // version, miniver, newest as the decision reads them
-    std::wstring serial;      // as written; empty when absent
-    std::wstring expires;
-    std::optional<std::wstring> rollout;  // absent: offered to all
-    std::map<std::wstring, std::wstring, NoCaseLess> sha256;  // package key -> text, first entry wins
-    std::map<std::wstring, std::wstring, NoCaseLess> size;
-};
-
-Manifest ParseManifest(const std::string& bytes);
-
-// The [size] and [sha256] entries of the package named `manifestKey`; nullopt
-// when either is missing or malformed.
-std::optional<PackageBinding> BindingOf(const Manifest& manifest, const std::wstring& manifestKey);

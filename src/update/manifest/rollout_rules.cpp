@@ -3,7 +3,6 @@
 #include "base/decimal_text.h"
 #include "base/sha256.h"
 #include "base/utf8_text.h"
-#include "update/manifest/version_rules.h"
 
 namespace {
 
@@ -28,9 +27,21 @@ std::optional<std::uint32_t> ParseRollout(const std::wstring& text)
     return hundredths <= kPlaces ? std::optional<std::uint32_t>(static_cast<std::uint32_t>(hundredths)) : std::nullopt;
 }
 
-std::uint32_t RolloutPlace(const std::wstring& version, std::uint64_t installId)
+Rollout ReadRollout(const std::optional<std::wstring>& text)
 {
-    const std::string text = Utf8FromWide(CanonicalVersion(version.c_str())) + ":" + std::to_string(installId);
+    Rollout rollout;
+    if (text) {
+        const std::optional<std::uint32_t> hundredths = ParseRollout(*text);
+        rollout.offer = hundredths ? Rollout::Offer::ToShare : Rollout::Offer::ToNone;
+        rollout.hundredths = hundredths.value_or(0);
+        rollout.text = *text;
+    }
+    return rollout;
+}
+
+std::uint32_t RolloutPlace(const VersionNumbers& version, std::uint64_t installId)
+{
+    const std::string text = Utf8FromWide(CanonicalVersion(version)) + ":" + std::to_string(installId);
     Sha256Digest digest{};
     if (!Sha256Of(text.data(), text.size(), digest)) {
         return kPlaces - 1;  // no hash: the last place, offered only to all

@@ -3,6 +3,7 @@
 #include "base/hex_text.h"
 #include "base/sha256.h"
 #include "log/update_log.h"
+#include "update/manifest/manifest_rules.h"
 
 #include <windows.h>
 #include <shlwapi.h>
@@ -70,16 +71,16 @@ bool AcceptSignedManifest(const Manifest& manifest, const UpdateKeys& keys, std:
         }
     }
     const std::optional<std::uint64_t> accepted = ReadManifestSerial(valueName);
-    const ManifestVerdict verdict = JudgeManifest(manifest.serial, manifest.expires, nowSeconds, accepted);
+    const ManifestVerdict verdict = JudgeManifest(manifest.serial.value, manifest.expires.value, nowSeconds, accepted);
     if (verdict != ManifestVerdict::Accepted) {
         auto& entry = g_updateLog.Stream() << L" ManifestRejected:" << kVerdictTexts[static_cast<int>(verdict)]
-                                           << L" (serial " << manifest.serial << L", expires " << manifest.expires;
+                                           << L" (serial " << manifest.serial.text << L", expires " << manifest.expires.text;
         if (accepted) {
             entry << L", accepted before " << *accepted;
         }
         entry << L")";
         return false;
     }
-    SaveManifestSerial(valueName, *ParseManifestSerial(manifest.serial));
+    SaveManifestSerial(valueName, *manifest.serial.value);
     return true;
 }

@@ -3,7 +3,7 @@
 // again is refused.
 #pragma once
 
-#include "update/manifest/manifest_text.h"
+#include "update/manifest/manifest_value.h"
 #include "update/manifest/update_keys.h"
 
 #include <cstddef>

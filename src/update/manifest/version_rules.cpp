@@ -2,37 +2,12 @@
 
 #include "base/decimal_text.h"
 
-#include <string>
+#include <algorithm>
 
 namespace {
 
 constexpr std::uint64_t kLargestPrefixNumber = 2147483647;
 constexpr std::size_t kMostPrefixNumbers = 4;
-
-// The prefix's numbers; nullopt when it is not one to four plain numbers with an optional trailing dot.
-std::optional<std::vector<std::int64_t>> ParsePrefix(const std::wstring& prefix)
-{
-    std::wstring body = prefix;
-    if (!body.empty() && body.back() == L'.') {
-        body.pop_back();
-    }
-    std::vector<std::int64_t> numbers;
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t dot = body.find(L'.', start);
-        const std::wstring part = body.substr(start, dot == std::wstring::npos ? std::wstring::npos : dot - start);
-        // ParsePlainDecimal refuses empty parts, signs, blanks and anything but ASCII digits.
-        const std::optional<std::uint64_t> number = ParsePlainDecimal(part, kLargestPrefixNumber);
-        if (!number || numbers.size() == kMostPrefixNumbers) {
-            return std::nullopt;
-        }
-        numbers.push_back(static_cast<std::int64_t>(*number));
-        if (dot == std::wstring::npos) {
-            return numbers;
-        }
-        start = dot + 1;
-    }
-}
 
 }  // namespace
 
@@ -57,10 +32,11 @@ bool SplitVersion(const wchar_t* text, wchar_t separator, VersionNumbers& number
     return !numbers.empty();
 }
 
-bool IsValidVersion(const wchar_t* text)
+std::optional<VersionNumbers> ParseManifestVersion(const std::wstring& text)
 {
     VersionNumbers numbers;
-    return SplitVersion(text, L'.', numbers) && numbers.size() == 4;
+    return SplitVersion(text.c_str(), L'.', numbers) && numbers.size() == 4 ? std::optional<VersionNumbers>(numbers)
+                                                                             : std::nullopt;
 }
 
 bool IsNewerVersion(const VersionNumbers& a, const VersionNumbers& b)
@@ -76,10 +52,8 @@ bool IsNewerVersion(const VersionNumbers& a, const VersionNumbers& b)
     return false;
 }
 
-std::wstring CanonicalVersion(const wchar_t* text)
+std::wstring CanonicalVersion(const VersionNumbers& numbers)
 {
-    VersionNumbers numbers;
-    SplitVersion(text, L'.', numbers);
     std::wstring canonical;
     for (const std::int32_t number : numbers) {
         canonical += (canonical.empty() ? L"" : L".") + std::to_wstring(number);
@@ -87,32 +61,31 @@ std::wstring CanonicalVersion(const wchar_t* text)
     return canonical;
 }
 
-int CompareVersion(const wchar_t* a, const wchar_t* b)
+std::optional<VersionNumbers> ParseVersionPrefix(const std::wstring& prefix)
 {
-    VersionNumbers numbersB;
-    SplitVersion(b, L'.', numbersB);
-    VersionNumbers numbersA;
-    if (!SplitVersion(a, L'.', numbersA)) {
-        return -1;
-    }
-    return IsNewerVersion(numbersA, numbersB) ? 1 : 0;
-}
-
-PrefixMatch MatchVersionPrefix(const std::wstring& prefix, const std::wstring& version)
-{
-    const auto wanted = ParsePrefix(prefix);
-    if (!wanted) {
-        return PrefixMatch::Malformed;
+    std::wstring body = prefix;
+    if (!body.empty() && body.back() == L'.') {
+        body.pop_back();
     }
     VersionNumbers numbers;
-    SplitVersion(version.c_str(), L'.', numbers);
-    if (numbers.size() < wanted->size()) {
-        return PrefixMatch::Outside;
-    }
-    for (std::size_t i = 0; i < wanted->size(); ++i) {
-        if (numbers[i] != (*wanted)[i]) {
-            return PrefixMatch::Outside;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t dot = body.find(L'.', start);
+        const std::wstring part = body.substr(start, dot == std::wstring::npos ? std::wstring::npos : dot - start);
+        // ParsePlainDecimal refuses empty parts, signs, blanks and anything but ASCII digits.
+        const std::optional<std::uint64_t> number = ParsePlainDecimal(part, kLargestPrefixNumber);
+        if (!number || numbers.size() == kMostPrefixNumbers) {
+            return std::nullopt;
         }
+        numbers.push_back(static_cast<std::int32_t>(*number));
+        if (dot == std::wstring::npos) {
+            return numbers;
+        }
+        start = dot + 1;
     }
-    return PrefixMatch::Inside;
+}
+
+bool StartsWithPrefix(const VersionNumbers& version, const VersionNumbers& prefix)
+{
+    return version.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), version.begin());
 }

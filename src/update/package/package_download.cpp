@@ -84,23 +84,18 @@ void DownloadedPackage::LeaveForLater()
     folder_.LeaveForLater();
 }
 
-std::optional<DownloadedPackage> DownloadPackage(PackageKind kind, const std::wstring& url,
-                                                 const std::optional<PackageBinding>& binding,
-                                                 const FolderRecords& folderRecords,
+std::optional<DownloadedPackage> DownloadPackage(const PackageOrder& order, const FolderRecords& folderRecords,
                                                  const std::optional<QuietWindow>& quietWindow, PackageFailure& failure)
 {
-    std::wstring fileName;
-    if (!HasHttpScheme(url) || !FileNameFromUrl(url, fileName) || !IsPlainFileName(fileName)) {
-        failure.why = L"the package URL is not usable";
-        return std::nullopt;
-    }
+    const std::wstring& url = order.url;
+    const std::optional<PackageBinding>& binding = order.binding;
     std::optional<RunFolder> folder = RunFolder::Create(folderRecords);
     if (!folder) {
         g_updateLog.Stream() << L" NoPackageFolder:" << static_cast<unsigned long>(::GetLastError());
         failure.why = L"no folder for it could be made";
         return std::nullopt;
     }
-    const std::wstring path = JoinPackagePath(folder->Path(), fileName, MAX_PATH);
+    const std::wstring path = JoinPackagePath(folder->Path(), order.fileName, MAX_PATH);
     if (path.empty()) {
         failure.why = L"its path would be too long";
         return std::nullopt;
@@ -108,7 +103,7 @@ std::optional<DownloadedPackage> DownloadPackage(PackageKind kind, const std::ws
     g_updateLog.Stream() << L"szDownUrl:" << url << path;
 
     // The patch and the full package each keep their own partial download.
-    const auto store = std::make_shared<PackageStore>(PartialDownload(kind == PackageKind::Full ? L"full" : L"patch"),
+    const auto store = std::make_shared<PackageStore>(PartialDownload(order.kind == PackageKind::Full ? L"full" : L"patch"),
                                                       url, binding, path);
     std::unique_lock<std::mutex> hold(store->mutex);
     if (store->Kept() > 0) {

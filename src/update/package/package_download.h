@@ -3,7 +3,7 @@
 #pragma once
 
 #include "base/held_file.h"
-#include "update/manifest/manifest_text.h"
+#include "update/manifest/manifest_value.h"
 #include "update/package/run_folder.h"
 #include "update/package/package_kind.h"
 #include "update/policy/quiet_window.h"
@@ -41,17 +41,22 @@ struct PackageFailure {
     bool quietHours = false;  // checked, but the quiet hours began: kept for a later run
 };
 
-// Downloads the package URL, by way of the kind's own partial download that
+// A package to fetch, as the cycle checked it before asking for anything.
+struct PackageOrder {
+    PackageKind kind = PackageKind::None;
+    std::wstring url;                       // http or https
+    std::wstring fileName;                  // the plain name it gets in its run folder (PackageFileName)
+    std::optional<PackageBinding> binding;  // with keys: the size and SHA-256 it must have exactly
+};
+
+// Downloads the package, by way of the kind's own partial download that
 // survives a broken line (partial_download.h), into a run folder
-// (run_folder.h). binding: with keys, the size and SHA-256 the signed
-// manifest gives it, which the download must match exactly (the size is also
-// its limit). Right before it is handed over for its installer, the quiet
-// hours are checked again (see DecideInstallStart). nullopt, with no run
-// folder left, when the URL or its name is unusable, no folder could be made,
-// the download failed, the package is not the one expected or cannot be held,
-// or the quiet hours have begun; `failure` then says which.
-std::optional<DownloadedPackage> DownloadPackage(PackageKind kind, const std::wstring& url,
-                                                 const std::optional<PackageBinding>& binding,
-                                                 const FolderRecords& folderRecords,
+// (run_folder.h), recorded in folderRecords. With a binding, the download must
+// match it exactly (its size is also the limit). Right before it is handed
+// over for its installer, the quiet hours are checked again (see
+// DecideInstallStart). nullopt, with no run folder left, when no folder could
+// be made, the download failed, the package is not the one expected or cannot
+// be held, or the quiet hours have begun; `failure` then says which.
+std::optional<DownloadedPackage> DownloadPackage(const PackageOrder& order, const FolderRecords& folderRecords,
                                                  const std::optional<QuietWindow>& quietWindow,
                                                  PackageFailure& failure);

@@ -1,5 +1,6 @@
 #include "update/package/package_location.h"
 
+#include "net/transfer_rules.h"
 
 bool FileNameFromUrl(const std::wstring& url, std::wstring& fileName)
 {
@@ -57,4 +58,13 @@ std::wstring JoinPackagePath(const std::wstring& folder, const std::wstring& fil
         return std::wstring();
     }
     return path;
+}
+
+std::optional<std::wstring> PackageFileName(const std::wstring& url)
+{
+    std::wstring fileName;
+    if (!HasHttpScheme(url) || !FileNameFromUrl(url, fileName) || !IsPlainFileName(fileName)) {
+        return std::nullopt;
+    }
+    return fileName;
 }

@@ -2,7 +2,12 @@
 // so a manifest can never make the updater write outside its fresh folder.
 #pragma once
 
+#include <optional>
 #include <string>
+
+// The name a package URL gives its download: an http or https URL whose last
+// part is a plain file name (see below); nullopt when it cannot be fetched into a run folder.
+std::optional<std::wstring> PackageFileName(const std::wstring& url);
 
 // Everything after the last slash of the URL; false when the URL holds no slash.
 bool FileNameFromUrl(const std::wstring& url, std::wstring& fileName);

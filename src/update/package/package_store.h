@@ -8,7 +8,7 @@
 #include "base/held_file.h"
 #include "base/sha256.h"
 #include "net/http_exchange.h"
-#include "update/manifest/manifest_text.h"
+#include "update/manifest/manifest_value.h"
 #include "update/package/partial_download.h"
 
 #include <cstdint>

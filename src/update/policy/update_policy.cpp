@@ -2,7 +2,6 @@
 
 #include "base/decimal_text.h"
 #include "net/wininet_calls.h"
-#include "update/manifest/version_rules.h"
 
 #include <cstring>
 #include <iterator>
@@ -119,17 +118,22 @@ void ReadTargetVersionPrefix(const std::optional<PolicyValue>& value, UpdatePoli
     if (!value) {
         return;
     }
-    // A malformed prefix stays in force, and so does one that cannot be read
-    // (another type, too long): an intended pin must never turn into "update
-    // to anything". The stand-in text in parentheses matches no release.
+    VersionPin pin;
     Refusal refusal;
-    const auto data = UsableData(value, kTargetVersionPrefix, refusal);
-    policy.targetVersionPrefix = data ? TextFrom(*data)
-                                      : value->type == REG_SZ ? std::wstring(L"(over 8 KiB)") : L"(" + refusal + L")";
-    std::wstring entry = L" Policy:TargetVersionPrefix=" + *policy.targetVersionPrefix;
-    if (MatchVersionPrefix(*policy.targetVersionPrefix, L"") == PrefixMatch::Malformed) {
+    if (const auto data = UsableData(value, kTargetVersionPrefix, refusal)) {
+        pin.text = TextFrom(*data);
+        const std::optional<VersionNumbers> numbers = ParseVersionPrefix(pin.text);
+        pin.state = numbers ? VersionPin::State::Numbers : VersionPin::State::Malformed;
+        pin.numbers = numbers.value_or(VersionNumbers());
+    } else {
+        pin.state = value->type == REG_SZ ? VersionPin::State::TooLarge : VersionPin::State::WrongType;
+        pin.type = value->type;
+    }
+    std::wstring entry = L" Policy:TargetVersionPrefix=" + pin.Shown();
+    if (pin.state != VersionPin::State::Numbers) {
         entry += L" is malformed: no release matches it";
     }
+    policy.targetVersionPrefix = pin;
     policy.logEntries.push_back(entry);
 }
 
@@ -243,10 +247,27 @@ std::wstring RegistryTypeName(DWORD type)
 
 std::wstring UpdatesOffLogText() { return L" Policy:updates are off"; }
 
-std::wstring OutsidePrefixLogText(const std::wstring& version, const std::wstring& prefix)
+bool VersionPin::Admits(const VersionNumbers& version) const
 {
-    std::wstring text = L" Policy:" + version + L" is outside TargetVersionPrefix " + prefix;
-    if (MatchVersionPrefix(prefix, version) == PrefixMatch::Malformed) {
+    return state == State::Numbers && StartsWithPrefix(version, numbers);
+}
+
+std::wstring VersionPin::Shown() const
+{
+    switch (state) {
+    case State::TooLarge:
+        return L"(over 8 KiB)";
+    case State::WrongType:
+        return L"(" + RegistryTypeName(type) + L", expected REG_SZ)";
+    default:
+        return text;
+    }
+}
+
+std::wstring OutsidePrefixLogText(const std::wstring& version, const VersionPin& pin)
+{
+    std::wstring text = L" Policy:" + version + L" is outside TargetVersionPrefix " + pin.Shown();
+    if (pin.state != VersionPin::State::Numbers) {
         text += L" (malformed: no release matches it)";
     }
     return text;

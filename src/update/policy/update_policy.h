@@ -35,9 +35,25 @@ struct PolicyValueName {
 // Every value the program reads, with the one type it honours, in the order read.
 const std::vector<PolicyValueName>& PolicyValueNames();
 
+// TargetVersionPrefix as the policy holds it. One that is malformed or cannot
+// be read stays in force and admits no release: an intended pin must never
+// turn into "update to anything".
+struct VersionPin {
+    enum class State { Numbers, Malformed, TooLarge, WrongType };
+    State state = State::Malformed;
+    VersionNumbers numbers;  // Numbers: one to four
+    std::wstring text;       // Numbers, Malformed: as written
+    DWORD type = REG_SZ;     // WrongType: the type it has
+
+    // Whether the version's leading numbers are the pin's.
+    bool Admits(const VersionNumbers& version) const;
+    // As the log shows it: the text, "(over 8 KiB)" or "(REG_EXPAND_SZ, expected REG_SZ)".
+    std::wstring Shown() const;
+};
+
 struct UpdatePolicy {
     bool updatesOff = false;
-    std::optional<std::wstring> targetVersionPrefix;  // in force when set, a malformed one too
+    std::optional<VersionPin> targetVersionPrefix;
     std::optional<std::uint32_t> checkPeriodMinutes;  // after clamping; 0: no automatic check
     std::optional<QuietWindow> quietWindow;
     std::optional<std::wstring> updateUrl;  // a base URL ending in '/'
@@ -58,6 +74,6 @@ std::wstring RegistryTypeName(DWORD type);
 
 // Log entries for what the policies decide in a cycle.
 std::wstring UpdatesOffLogText();                                                    // " Policy:updates are off"
-std::wstring OutsidePrefixLogText(const std::wstring& version, const std::wstring& prefix);
+std::wstring OutsidePrefixLogText(const std::wstring& version, const VersionPin& pin);
 std::wstring QuietHoursLogText(const QuietWindow& window);
 std::wstring NoAutomaticCheckLogText();
