@@ -5,14 +5,8 @@
 
 #include "update/package/run_folder.h"
 
-#include <windows.h>
-
 #include <cstdint>
 #include <optional>
-#include <string>
-#include <vector>
-
-constexpr wchar_t kUpdaterRegistryKey[] = L"Software\\Orvanta Velmar\\Velmar";
 
 // This installation's random id for staged rollouts (REG_QWORD InstallId),
 // drawn once from the system's cryptographic generator and never 0; drawn anew

@@ -5,15 +5,13 @@
 #include "log/update_log.h"
 #include "update/manifest/manifest_rules.h"
 
-#include <windows.h>
-#include <shlwapi.h>
+#include "base/registry.h"
 
 #include <cstring>
 #include <optional>
 
 namespace {
 
-constexpr wchar_t kUpdaterKey[] = L"Software\\Orvanta Velmar\\Velmar";
 constexpr std::uint64_t kLargestSerial = 0x7FFFFFFFFFFFFFFFull;
 
 // The log's words for each verdict, in the order of ManifestVerdict.
@@ -28,20 +26,15 @@ const unsigned char kP256InfoHead[] = {0x30, 0x59, 0x30, 0x13, 0x06, 0x07, 0x2a,
 // Only an 8-byte REG_QWORD up to 2^63 - 1 counts.
 std::optional<std::uint64_t> ReadManifestSerial(const std::wstring& valueName)
 {
-    std::uint64_t stored = 0;
-    DWORD type = REG_NONE;
-    DWORD size = sizeof stored;
-    const DWORD status = ::SHGetValueW(HKEY_CURRENT_USER, kUpdaterKey, valueName.c_str(), &type, &stored, &size);
-    if (status != ERROR_SUCCESS || type != REG_QWORD || size != sizeof stored || stored > kLargestSerial) {
-        return std::nullopt;
-    }
-    return stored;
+    const std::optional<std::uint64_t> stored =
+        QwordOf(ReadRegistryValue(HKEY_CURRENT_USER, kVelmarUserKey, valueName.c_str(), sizeof(std::uint64_t)));
+    return stored && *stored <= kLargestSerial ? stored : std::nullopt;
 }
 
 void SaveManifestSerial(const std::wstring& valueName, std::uint64_t serial)
 {
     // A failed write leaves the older serial; the next manifest is judged by that.
-    ::SHSetValueW(HKEY_CURRENT_USER, kUpdaterKey, valueName.c_str(), REG_QWORD, &serial, sizeof serial);
+    WriteQword(HKEY_CURRENT_USER, kVelmarUserKey, valueName.c_str(), serial);
 }
 
 }  // namespace

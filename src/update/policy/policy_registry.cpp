@@ -1,44 +1,12 @@
 #include "update/policy/policy_registry.h"
 
-#include "base/handle_owner.h"
-
 #include <string>
-#include <utility>
-
-namespace {
-
-constexpr wchar_t kPolicyKey[] = L"SOFTWARE\\Policies\\Orvanta\\Velmar\\Update";
-
-using RegistryKey = ScopedHandle<NullableHandleTraits<HKEY, &::RegCloseKey>>;
-
-std::optional<PolicyValue> QueryValue(HKEY key, const wchar_t* name)
-{
-    // One byte over the limit, so data of exactly the limit still fits.
-    std::vector<unsigned char> buffer(kMaxPolicyDataBytes + 1);
-    DWORD type = REG_NONE;
-    DWORD size = static_cast<DWORD>(buffer.size());
-    const LONG status = ::RegQueryValueExW(key, name, nullptr, &type, buffer.data(), &size);
-    PolicyValue value;
-    value.type = type;
-    if (status == ERROR_MORE_DATA || (status == ERROR_SUCCESS && size > kMaxPolicyDataBytes)) {
-        value.tooLarge = true;
-        return value;
-    }
-    if (status != ERROR_SUCCESS) {
-        return std::nullopt;  // absent; a value that cannot be read is no more use than a missing one
-    }
-    buffer.resize(size);
-    value.data = std::move(buffer);
-    return value;
-}
-
-}  // namespace
 
 UpdatePolicy ReadMachinePolicies()
 {
+    const std::wstring path = std::wstring(kVelmarPolicyKey) + L"\\Update";
     RegistryKey key;
-    const LONG status =
-        ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPolicyKey, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, key.Put());
+    const DWORD status = key.Open(HKEY_LOCAL_MACHINE, path.c_str());
     if (status != ERROR_SUCCESS) {
         UpdatePolicy none;
         if (status != ERROR_FILE_NOT_FOUND) {
@@ -47,5 +15,5 @@ UpdatePolicy ReadMachinePolicies()
         }
         return none;
     }
-    return InterpretPolicies([&key](const wchar_t* name) { return QueryValue(key.Get(), name); });
+    return InterpretPolicies([&key](const wchar_t* name) { return key.Read(name, kMaxPolicyDataBytes); });
 }

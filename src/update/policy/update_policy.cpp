@@ -1,16 +1,17 @@
 #include "update/policy/update_policy.h"
 
-#include "base/decimal_text.h"
 #include "net/wininet_calls.h"
 
-#include <cstring>
 #include <iterator>
 
 namespace {
 
 // The one list of value names and types: the reader asks for these and nothing
 // else, and the ADMX test compares the templates against this table.
-const PolicyValueName kPolicyValues[] = {
+const struct {
+    const wchar_t* name;
+    DWORD type;
+} kPolicyValues[] = {
     {L"UpdateDefault", REG_DWORD},
     {L"TargetVersionPrefix", REG_SZ},
     {L"CheckPeriodMinutes", REG_DWORD},
@@ -36,80 +37,67 @@ constexpr std::uint32_t kShortestPeriod = 60;
 constexpr std::uint32_t kLongestPeriod = 43200;
 constexpr int kLongestQuietMinutes = 960;
 
-// Why a value is not used; empty when it is.
-using Refusal = std::wstring;
-
 std::wstring Name(PolicyIndex index) { return kPolicyValues[index].name; }
 
-// The value's data when present with the expected type and readable size;
-// otherwise nullopt and, unless absent, why.
-std::optional<std::vector<unsigned char>> UsableData(const std::optional<PolicyValue>& value, PolicyIndex index,
-                                                     Refusal& refusal)
+// A value present: taken, or refused with why (for the log).
+template <typename T>
+struct Reading {
+    bool present = false;
+    std::optional<T> taken;
+    std::wstring whyRefused;  // present and not taken
+};
+
+// Why a present value is not one of the table's type; nullopt when it is.
+std::optional<std::wstring> Misfit(const PolicyValue& value, PolicyIndex index)
 {
-    if (!value) {
-        return std::nullopt;
-    }
     const DWORD expected = kPolicyValues[index].type;
-    if (value->type != expected) {
-        refusal = RegistryTypeName(value->type) + L", expected " + RegistryTypeName(expected);
+    switch (FitOf(value, expected)) {
+    case ValueFit::Fits:
         return std::nullopt;
+    case ValueFit::WrongType:
+        return RegistryTypeName(value.type) + L", expected " + RegistryTypeName(expected);
+    case ValueFit::TooLarge:
+    case ValueFit::WrongSize:
+        break;
     }
-    // A REG_DWORD of another length than 4 is as unusable as one too large.
-    if (value->tooLarge || value->data.size() > kMaxPolicyDataBytes ||
-        (expected == REG_DWORD && value->data.size() != sizeof(DWORD))) {
-        refusal = L"out of range";
-        return std::nullopt;
-    }
-    return value->data;
+    return std::wstring(L"out of range");  // a REG_DWORD of other than 4 bytes is as unusable as one too large
 }
 
-std::uint32_t DwordFrom(const std::vector<unsigned char>& data)
+// A DWORD from low to high.
+Reading<std::uint32_t> DwordInRange(const std::optional<PolicyValue>& value, PolicyIndex index, std::uint32_t low,
+                                    std::uint32_t high)
 {
-    return static_cast<std::uint32_t>(data[0]) | static_cast<std::uint32_t>(data[1]) << 8 |
-           static_cast<std::uint32_t>(data[2]) << 16 | static_cast<std::uint32_t>(data[3]) << 24;
-}
-
-// REG_SZ data up to its first NUL; a terminator may be missing and an odd last byte is dropped.
-std::wstring TextFrom(const std::vector<unsigned char>& data)
-{
-    std::wstring text(data.size() / sizeof(wchar_t), L'\0');
-    if (!text.empty()) {
-        std::memcpy(&text[0], data.data(), text.size() * sizeof(wchar_t));
+    Reading<std::uint32_t> reading;
+    reading.present = value.has_value();
+    if (!value) {
+        return reading;
     }
-    const std::size_t end = text.find(L'\0');
-    return end == std::wstring::npos ? text : text.substr(0, end);
-}
-
-// A DWORD in [low, high]; nullopt (with a refusal when present) otherwise.
-std::optional<std::uint32_t> DwordInRange(const std::optional<PolicyValue>& value, PolicyIndex index,
-                                          std::uint32_t low, std::uint32_t high, Refusal& refusal)
-{
-    const auto data = UsableData(value, index, refusal);
-    if (!data) {
-        return std::nullopt;
+    if (const auto misfit = Misfit(*value, index)) {
+        reading.whyRefused = *misfit;
+        return reading;
     }
-    const std::uint32_t number = DwordFrom(*data);
+    const std::uint32_t number = *DwordOf(value);
     if (number < low || number > high) {
-        refusal = L"out of range";
-        return std::nullopt;
+        reading.whyRefused = L"out of range";
+        return reading;
     }
-    return number;
+    reading.taken = number;
+    return reading;
 }
 
-void LogIgnored(UpdatePolicy& policy, const std::wstring& name, const Refusal& refusal)
+void LogIgnored(UpdatePolicy& policy, const std::wstring& name, const std::wstring& why)
 {
-    policy.logEntries.push_back(L" PolicyIgnored:" + name + L" (" + refusal + L")");
+    policy.logEntries.push_back(L" PolicyIgnored:" + name + L" (" + why + L")");
 }
 
 void ReadUpdateDefault(const std::optional<PolicyValue>& value, UpdatePolicy& policy)
 {
-    Refusal refusal;
-    const auto number = DwordInRange(value, kUpdateDefault, 0, 1, refusal);
-    if (number) {
-        policy.updatesOff = *number == 0;
-        policy.logEntries.push_back(L" Policy:UpdateDefault=" + std::to_wstring(*number));
-    } else if (!refusal.empty()) {
-        LogIgnored(policy, Name(kUpdateDefault), refusal);
+    const Reading<std::uint32_t> reading = DwordInRange(value, kUpdateDefault, 0, 1);
+    if (reading.taken) {
+        policy.updatesOff = *reading.taken == 0;
+        policy.logEntries.push_back(L" Policy:UpdateDefault=" + std::to_wstring(*reading.taken));
+    } else if (reading.present) {
+        LogIgnored(policy, Name(kUpdateDefault), reading.whyRefused);
     }
 }
 
@@ -119,15 +107,22 @@ void ReadTargetVersionPrefix(const std::optional<PolicyValue>& value, UpdatePoli
         return;
     }
     VersionPin pin;
-    Refusal refusal;
-    if (const auto data = UsableData(value, kTargetVersionPrefix, refusal)) {
-        pin.text = TextFrom(*data);
+    switch (FitOf(*value, REG_SZ)) {
+    case ValueFit::Fits: {
+        pin.text = *TextOf(value);
         const std::optional<VersionNumbers> numbers = ParseVersionPrefix(pin.text);
         pin.state = numbers ? VersionPin::State::Numbers : VersionPin::State::Malformed;
         pin.numbers = numbers.value_or(VersionNumbers());
-    } else {
-        pin.state = value->type == REG_SZ ? VersionPin::State::TooLarge : VersionPin::State::WrongType;
+        break;
+    }
+    case ValueFit::WrongType:
+        pin.state = VersionPin::State::WrongType;
         pin.type = value->type;
+        break;
+    case ValueFit::TooLarge:
+    case ValueFit::WrongSize:
+        pin.state = VersionPin::State::TooLarge;
+        break;
     }
     std::wstring entry = L" Policy:TargetVersionPrefix=" + pin.Shown();
     if (pin.state != VersionPin::State::Numbers) {
@@ -139,17 +134,17 @@ void ReadTargetVersionPrefix(const std::optional<PolicyValue>& value, UpdatePoli
 
 void ReadCheckPeriod(const std::optional<PolicyValue>& value, UpdatePolicy& policy)
 {
-    Refusal refusal;
-    const auto minutes = DwordInRange(value, kCheckPeriodMinutes, 0, 0xFFFFFFFFu, refusal);
-    if (!minutes) {
-        if (!refusal.empty()) {
-            LogIgnored(policy, Name(kCheckPeriodMinutes), refusal);
+    const Reading<std::uint32_t> reading = DwordInRange(value, kCheckPeriodMinutes, 0, 0xFFFFFFFFu);
+    if (!reading.taken) {
+        if (reading.present) {
+            LogIgnored(policy, Name(kCheckPeriodMinutes), reading.whyRefused);
         }
         return;
     }
-    policy.checkPeriodMinutes = ClampCheckPeriodMinutes(*minutes);
-    std::wstring entry = L" Policy:CheckPeriodMinutes=" + std::to_wstring(*minutes);
-    if (*policy.checkPeriodMinutes != *minutes) {
+    const std::uint32_t minutes = *reading.taken;
+    policy.checkPeriodMinutes = ClampCheckPeriodMinutes(minutes);
+    std::wstring entry = L" Policy:CheckPeriodMinutes=" + std::to_wstring(minutes);
+    if (*policy.checkPeriodMinutes != minutes) {
         entry += L", taken as " + std::to_wstring(*policy.checkPeriodMinutes);
     }
     policy.logEntries.push_back(entry);
@@ -168,14 +163,14 @@ void ReadQuietWindow(const std::optional<PolicyValue> (&values)[kPolicyCount], U
     }
     std::uint32_t numbers[3] = {};
     for (std::size_t i = 0; i < std::size(parts); ++i) {
-        Refusal refusal;
-        const auto number = DwordInRange(values[parts[i].index], parts[i].index, parts[i].low, parts[i].high, refusal);
-        if (!number) {
+        const Reading<std::uint32_t> reading =
+            DwordInRange(values[parts[i].index], parts[i].index, parts[i].low, parts[i].high);
+        if (!reading.taken) {
             LogIgnored(policy, L"UpdatesSuppressed",
-                       Name(parts[i].index) + L" " + (refusal.empty() ? std::wstring(L"missing") : refusal));
+                       Name(parts[i].index) + L" " + (reading.present ? reading.whyRefused : L"missing"));
             return;
         }
-        numbers[i] = *number;
+        numbers[i] = *reading.taken;
     }
     QuietWindow window;
     window.startMinute = static_cast<int>(numbers[0] * 60 + numbers[1]);
@@ -186,30 +181,24 @@ void ReadQuietWindow(const std::optional<PolicyValue> (&values)[kPolicyCount], U
 
 void ReadUpdateUrl(const std::optional<PolicyValue>& value, UpdatePolicy& policy)
 {
-    Refusal refusal;
-    const auto data = UsableData(value, kUpdateUrl, refusal);
-    if (data) {
+    if (!value) {
+        return;
+    }
+    std::optional<std::wstring> misfit = Misfit(*value, kUpdateUrl);
+    if (!misfit) {
         // Only a URL that passed is ever logged: a refused one may hold a password.
-        const std::wstring url = TextFrom(*data);
-        refusal = BaseUrlProblem(url);
-        if (refusal.empty()) {
+        const std::wstring url = *TextOf(value);
+        misfit = BaseUrlProblem(url);
+        if (!misfit) {
             policy.updateUrl = url;
             policy.logEntries.push_back(L" Policy:UpdateUrl=" + url);
             return;
         }
     }
-    if (!refusal.empty()) {
-        LogIgnored(policy, Name(kUpdateUrl), refusal);
-    }
+    LogIgnored(policy, Name(kUpdateUrl), *misfit);
 }
 
 }  // namespace
-
-const std::vector<PolicyValueName>& PolicyValueNames()
-{
-    static const std::vector<PolicyValueName> names(std::begin(kPolicyValues), std::end(kPolicyValues));
-    return names;
-}
 
 UpdatePolicy InterpretPolicies(const PolicyLookup& lookup)
 {
@@ -232,17 +221,6 @@ std::uint32_t ClampCheckPeriodMinutes(std::uint32_t minutes)
         return 0;
     }
     return minutes < kShortestPeriod ? kShortestPeriod : (minutes > kLongestPeriod ? kLongestPeriod : minutes);
-}
-
-std::wstring RegistryTypeName(DWORD type)
-{
-    static const wchar_t* const kNames[] = {L"REG_NONE",  L"REG_SZ",   L"REG_EXPAND_SZ",
-                                            L"REG_BINARY", L"REG_DWORD", L"REG_DWORD_BIG_ENDIAN",
-                                            L"REG_LINK",   L"REG_MULTI_SZ"};
-    if (type < std::size(kNames)) {
-        return kNames[type];
-    }
-    return type == REG_QWORD ? L"REG_QWORD" : L"type " + std::to_wstring(type);
 }
 
 std::wstring UpdatesOffLogText() { return L" Policy:updates are off"; }

@@ -4,6 +4,7 @@
 // the registry itself is read in policy_registry.
 #pragma once
 
+#include "base/registry.h"
 #include "update/manifest/version_rules.h"
 #include "update/policy/quiet_window.h"
 
@@ -20,20 +21,9 @@
 constexpr std::size_t kMaxPolicyDataBytes = 8192;
 
 // One value as the registry holds it.
-struct PolicyValue {
-    DWORD type = REG_NONE;
-    std::vector<unsigned char> data;
-    bool tooLarge = false;  // over kMaxPolicyDataBytes; data is then empty
-};
+using PolicyValue = RegistryValue;
 // Name -> value as read; nullopt when absent.
 using PolicyLookup = std::function<std::optional<PolicyValue>(const wchar_t* name)>;
-
-struct PolicyValueName {
-    const wchar_t* name;
-    DWORD type;
-};
-// Every value the program reads, with the one type it honours, in the order read.
-const std::vector<PolicyValueName>& PolicyValueNames();
 
 // TargetVersionPrefix as the policy holds it. One that is malformed or cannot
 // be read stays in force and admits no release: an intended pin must never
@@ -63,14 +53,11 @@ struct UpdatePolicy {
     std::vector<std::wstring> logEntries;
 };
 
-// Asks `lookup` once for each of PolicyValueNames().
+// Asks `lookup` once for each value the program reads, in the order above.
 UpdatePolicy InterpretPolicies(const PolicyLookup& lookup);
 
 // 0 stays 0 (no automatic check); 1..59 becomes 60; over 43200 (30 days) becomes 43200.
 std::uint32_t ClampCheckPeriodMinutes(std::uint32_t minutes);
-
-// "REG_DWORD", ..., or "type N".
-std::wstring RegistryTypeName(DWORD type);
 
 // Log entries for what the policies decide in a cycle.
 std::wstring UpdatesOffLogText();                                                    // " Policy:updates are off"
