@@ -2,6 +2,7 @@
 
 #include "base/handle_owner.h"
 #include "base/hex_text.h"
+#include "base/win_status.h"
 
 #include <softpub.h>
 #include <wincrypt.h>
@@ -86,17 +87,18 @@ bool HasCodeSigningUsage(PCCERT_CONTEXT certificate)
     return false;
 }
 
-// The SHA-256 of the DER SubjectPublicKeyInfo, as openssl prints it for the pins.
-bool PublisherKeyHash(PCCERT_CONTEXT certificate, Sha256Digest& digest)
+// The SHA-256 of the DER SubjectPublicKeyInfo, as openssl prints it for the pins;
+// S_OK, or why it could not be had (for the log).
+HRESULT PublisherKeyHash(PCCERT_CONTEXT certificate, Sha256Digest& digest)
 {
     void* der = nullptr;
     DWORD size = 0;
     if (!::CryptEncodeObjectEx(X509_ASN_ENCODING, X509_PUBLIC_KEY_INFO, &certificate->pCertInfo->SubjectPublicKeyInfo,
                                CRYPT_ENCODE_ALLOC_FLAG, nullptr, &der, &size)) {
-        return false;
+        return HRESULT_FROM_WIN32(WinStatus::LastError().Error());
     }
     const LocalMemory owner(der);
-    return Sha256Of(der, size, digest);
+    return Sha256Of(der, size, digest) ? S_OK : E_FAIL;
 }
 
 PublisherVerdict Refused(PublisherVerdict::Kind kind, long error = 0)
@@ -105,13 +107,6 @@ PublisherVerdict Refused(PublisherVerdict::Kind kind, long error = 0)
     verdict.kind = kind;
     verdict.error = error;
     return verdict;
-}
-
-// A step on this machine that failed, as an HRESULT for the log.
-long LocalFailure()
-{
-    const DWORD error = ::GetLastError();
-    return error != 0 ? HRESULT_FROM_WIN32(error) : E_FAIL;
 }
 
 }  // namespace
@@ -169,8 +164,8 @@ PublisherVerdict CheckInstallerPublisher(HANDLE heldFile, const std::wstring& pa
         return Refused(PublisherVerdict::Kind::NoCodeSigningUsage);
     }
     PublisherVerdict verdict;
-    if (!PublisherKeyHash(signer, verdict.publisher)) {
-        return Refused(PublisherVerdict::Kind::DoesNotVerify, LocalFailure());
+    if (const HRESULT hashed = PublisherKeyHash(signer, verdict.publisher); FAILED(hashed)) {
+        return Refused(PublisherVerdict::Kind::DoesNotVerify, hashed);
     }
     if (!IsPinnedPublisher(verdict.publisher, pins)) {
         verdict.kind = PublisherVerdict::Kind::NotPinned;

@@ -21,12 +21,12 @@ class AttemptSink : public ResponseSink {
 public:
     explicit AttemptSink(std::shared_ptr<PackageStore> store) : store_(std::move(store)) {}
 
-    TransferEnd Begin(const ResponseHead& head) override
+    SinkStep Begin(const ResponseHead& head) override
     {
         std::lock_guard<std::mutex> hold(store_->mutex);
         return cut_ ? TransferEnd::Stalled : store_->Begin(head);
     }
-    TransferEnd Write(const char* data, DWORD size) override
+    SinkStep Write(const char* data, DWORD size) override
     {
         std::lock_guard<std::mutex> hold(store_->mutex);
         return cut_ ? TransferEnd::Stalled : store_->Write(data, size);
@@ -89,12 +89,13 @@ std::optional<DownloadedPackage> DownloadPackage(const PackageOrder& order, cons
 {
     const std::wstring& url = order.url;
     const std::optional<PackageBinding>& binding = order.binding;
-    std::optional<RunFolder> folder = RunFolder::Create(folderRecords);
-    if (!folder) {
-        g_updateLog.Stream() << L" NoPackageFolder:" << static_cast<unsigned long>(::GetLastError());
+    WinResult<RunFolder> created = RunFolder::Create(folderRecords);
+    if (!created.value) {
+        g_updateLog.Stream() << L" NoPackageFolder:" << static_cast<unsigned long>(created.status.Error());
         failure.why = L"no folder for it could be made";
         return std::nullopt;
     }
+    std::optional<RunFolder>& folder = created.value;
     const std::wstring path = JoinPackagePath(folder->Path(), order.fileName, MAX_PATH);
     if (path.empty()) {
         failure.why = L"its path would be too long";
@@ -145,14 +146,13 @@ std::optional<DownloadedPackage> DownloadPackage(const PackageOrder& order, cons
         store->KeepFirst(start.keepBytes);
         return std::nullopt;
     }
-    std::optional<HeldFile> held = store->Finish(path);
-    if (!held) {
-        const unsigned long error = ::GetLastError();
+    WinResult<HeldFile> held = store->Finish(path);
+    if (!held.value) {
         g_updateLog.Stream() << L" PackageRejected:" << path << L" could not be held for reading (Windows error "
-                             << error << L")";
+                             << static_cast<unsigned long>(held.status.Error()) << L")";
         failure.why = L"it could not be held";
         store->Discard();
         return std::nullopt;
     }
-    return DownloadedPackage(std::move(*held), std::move(*folder));
+    return DownloadedPackage(std::move(*held.value), std::move(*folder));
 }

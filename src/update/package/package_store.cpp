@@ -30,8 +30,8 @@ PackageStore::PackageStore(PartialDownload partial, const std::wstring& url,
             return;
         }
     }
-    if (!file_.Valid() && !file_.Open(path, CREATE_ALWAYS)) {
-        openError_ = ::GetLastError();
+    if (!file_.Valid()) {
+        fileStatus_ = file_.Open(path, CREATE_ALWAYS);
     }
     Restart();
 }
@@ -47,19 +47,20 @@ std::wstring PackageStore::RequestHeaders()
 void PackageStore::Restart()
 {
     partial_.ForgetState();
-    if (file_.Valid() && !file_.Truncate()) {
-        openError_ = ::GetLastError();
-        file_.Close();
+    if (file_.Valid()) {
+        fileStatus_ = file_.Truncate();
+        if (!fileStatus_) {
+            file_.Close();
+        }
     }
     written_ = 0;
     hash_ = std::make_unique<Sha256>();
 }
 
-TransferEnd PackageStore::Begin(const ResponseHead& head)
+SinkStep PackageStore::Begin(const ResponseHead& head)
 {
     if (!file_.Valid()) {
-        ::SetLastError(openError_);
-        return TransferEnd::LocalWriteFailed;
+        return SinkStep(TransferEnd::LocalWriteFailed, fileStatus_.Error());
     }
     if (head.status == 206) {
         const bool lengthFits =
@@ -78,26 +79,27 @@ TransferEnd PackageStore::Begin(const ResponseHead& head)
     }
     Restart();
     if (!file_.Valid()) {
-        ::SetLastError(openError_);
-        return TransferEnd::LocalWriteFailed;
+        return SinkStep(TransferEnd::LocalWriteFailed, fileStatus_.Error());
     }
     state_.validator = ChooseValidator(head.etag, head.lastModified);
     if (!binding_) {
         state_.size = *head.contentLength;
     }
-    if (partial_.Usable() && !partial_.Save(state_)) {
-        return TransferEnd::LocalWriteFailed;
+    if (partial_.Usable()) {
+        if (const WinStatus saved = partial_.Save(state_); !saved) {
+            return SinkStep(TransferEnd::LocalWriteFailed, saved.Error());
+        }
     }
     return TransferEnd::Complete;
 }
 
-TransferEnd PackageStore::Write(const char* data, DWORD size)
+SinkStep PackageStore::Write(const char* data, DWORD size)
 {
     if (size > state_.size - written_) {
         return TransferEnd::TooLarge;
     }
-    if (!file_.Append(data, size)) {
-        return TransferEnd::LocalWriteFailed;
+    if (const WinStatus appended = file_.Append(data, size); !appended) {
+        return SinkStep(TransferEnd::LocalWriteFailed, appended.Error());
     }
     written_ += size;
     if (binding_) {
@@ -147,16 +149,18 @@ void PackageStore::Discard()
     partial_.ForgetState();
 }
 
-std::optional<HeldFile> PackageStore::Finish(const std::wstring& path)
+WinResult<HeldFile> PackageStore::Finish(const std::wstring& path)
 {
-    if (file_.Path() != path && !file_.MoveTo(path)) {
-        return std::nullopt;
+    if (file_.Path() != path) {
+        if (const WinStatus moved = file_.MoveTo(path); !moved) {
+            return WinResult<HeldFile>::Failed(moved);
+        }
     }
     partial_.ForgetState();
-    if (!file_.KeepForReading()) {
-        return std::nullopt;
+    if (const WinStatus held = file_.KeepForReading(); !held) {
+        return WinResult<HeldFile>::Failed(held);
     }
-    return std::move(file_);
+    return WinResult<HeldFile>::Of(std::move(file_));
 }
 
 bool PackageStore::HashKept(std::uint64_t bytes)

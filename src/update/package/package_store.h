@@ -35,8 +35,8 @@ public:
     // Forgets what is kept: the next answer starts from zero.
     void Restart();
 
-    TransferEnd Begin(const ResponseHead& head);
-    TransferEnd Write(const char* data, DWORD size);
+    SinkStep Begin(const ResponseHead& head);
+    SinkStep Write(const char* data, DWORD size);
     // A bound package needs no length to be told whole: fewer bytes are a cut.
     TransferEnd End() const { return written_ < state_.size ? TransferEnd::ShortBody : TransferEnd::Complete; }
 
@@ -56,8 +56,8 @@ public:
     void Discard();
 
     // The checked package, moved into its run folder and held for reading from
-    // there on; nullopt (GetLastError() says why) when either fails.
-    std::optional<HeldFile> Finish(const std::wstring& path);
+    // there on; the error when either fails.
+    WinResult<HeldFile> Finish(const std::wstring& path);
 
 private:
     bool CanResume(const PartialState& state) const { return binding_.has_value() || !state.validator.empty(); }
@@ -70,5 +70,5 @@ private:
     std::uint64_t written_ = 0;  // bytes in the file, all of them hashed
     std::unique_ptr<Sha256> hash_;
     HeldFile file_;
-    DWORD openError_ = 0;
+    WinStatus fileStatus_;  // why file_ could not be had, when it is not valid
 };

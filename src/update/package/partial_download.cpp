@@ -157,7 +157,7 @@ std::optional<PartialState> PartialDownload::Load() const
     return ParsePartialState(std::string(text.data(), read));
 }
 
-bool PartialDownload::Save(const PartialState& state) const
+WinStatus PartialDownload::Save(const PartialState& state) const
 {
     return WriteWholeFile(StatePath(), FormatPartialState(state));
 }

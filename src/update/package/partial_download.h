@@ -3,6 +3,8 @@
 // is needed to go on with them.
 #pragma once
 
+#include "base/win_status.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -38,7 +40,7 @@ public:
     std::wstring PartPath() const { return folder_ + L"\\" + name_ + L".part"; }
 
     std::optional<PartialState> Load() const;
-    bool Save(const PartialState& state) const;
+    WinStatus Save(const PartialState& state) const;
     // Deletes the state: the part file no longer goes with it.
     void ForgetState() const;
 

@@ -179,43 +179,45 @@ std::wstring ParseFolderRecord(const std::wstring& record, std::optional<FolderI
     return record.substr(0, bar);
 }
 
-std::optional<RunFolder> RunFolder::Create(const FolderRecords& records)
+WinResult<RunFolder> RunFolder::Create(const FolderRecords& records)
 {
+    using Result = WinResult<RunFolder>;
     const std::wstring temp = TempFolder();
     for (int draw = 0; !temp.empty() && draw < kFolderDraws; ++draw) {
         std::uint32_t number = 0;
         if (!RandomBelow(kFolderNumbers, number)) {
-            return std::nullopt;
+            return Result::Failed(WinStatus(ERROR_GEN_FAILURE));
         }
         const std::wstring path = temp + std::to_wstring(number);
         if (!::CreateDirectoryW(path.c_str(), nullptr)) {
-            if (::GetLastError() == ERROR_ALREADY_EXISTS) {
+            const WinStatus created = WinStatus::LastError();
+            if (created.Error() == ERROR_ALREADY_EXISTS) {
                 continue;  // someone else's folder, or an earlier run's: what it holds is not ours to run
             }
-            return std::nullopt;
+            return Result::Failed(created);
         }
         // Held at once, and recorded before anything goes in. The hold has no
         // delete access itself, so a file can still be renamed into the folder.
         HandleOwner hold(::CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, kShareAllButDelete,
                                        nullptr, OPEN_EXISTING, kOpenFolder, nullptr));
+        if (!hold.Valid()) {
+            return Result::Failed(WinStatus::LastError());
+        }
         DWORD attributes = 0;
-        const std::optional<FolderId> id = hold.Valid() ? IdOf(hold.Get(), attributes) : std::nullopt;
+        const std::optional<FolderId> id = IdOf(hold.Get(), attributes);
         if (!id || NotPlainFolder(hold.Get(), path, attributes) != nullptr) {
-            ::SetLastError(hold.Valid() ? ERROR_BAD_PATHNAME : ::GetLastError());
-            return std::nullopt;  // swapped for something else at once: left as it stands
+            return Result::Failed(WinStatus(ERROR_BAD_PATHNAME));  // swapped for something else at once: left as it stands
         }
         std::vector<std::wstring> left = records.read();
         left.push_back(FormatFolderRecord(path, *id));
         if (const DWORD error = records.save(left)) {
             hold.Reset();
             ::RemoveDirectoryW(path.c_str());
-            ::SetLastError(error);
-            return std::nullopt;
+            return Result::Failed(WinStatus(error));
         }
-        return RunFolder(path, *id, std::move(hold), records);
+        return Result::Of(RunFolder(path, *id, std::move(hold), records));
     }
-    ::SetLastError(temp.empty() ? ERROR_PATH_NOT_FOUND : ERROR_ALREADY_EXISTS);
-    return std::nullopt;
+    return Result::Failed(WinStatus(temp.empty() ? ERROR_PATH_NOT_FOUND : ERROR_ALREADY_EXISTS));
 }
 
 RunFolder::RunFolder(std::wstring path, const FolderId& id, HandleOwner hold, const FolderRecords& records)

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "base/handle_owner.h"
+#include "base/win_status.h"
 
 #include <windows.h>
 
@@ -37,9 +38,9 @@ struct FolderRecords {
 class RunFolder {
 public:
     // Makes a new folder (a number that exists already is drawn again, a few
-    // times, never reused), holds it and records it. nullopt, with nothing
-    // recorded, when that fails (GetLastError() says why).
-    static std::optional<RunFolder> Create(const FolderRecords& records);
+    // times, never reused), holds it and records it; the error, with nothing
+    // recorded, when that fails.
+    static WinResult<RunFolder> Create(const FolderRecords& records);
 
     RunFolder(RunFolder&& other) noexcept;
     RunFolder& operator=(RunFolder&&) = delete;
