@@ -1,4 +1,3 @@
-#include "update/manifest/der_signature.h"
 #include "base/sha256.h"
 #include "update/manifest/signature_check.h"
 

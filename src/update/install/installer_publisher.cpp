@@ -14,8 +14,6 @@
 
 namespace {
 
-using LocalMemory = ScopedHandle<NullableHandleTraits<void*, ::LocalFree>>;
-
 // One WinVerifyTrust verification of a file, its state always closed again.
 // No UI and no revocation fetch: the updater runs unattended, and the pin decides
 // who signed, not a network answer.

@@ -2,7 +2,6 @@
 
 #include "log/update_log.h"
 #include "net/http_download.h"
-#include "update/manifest/der_signature.h"
 #include "base/sha256.h"
 #include "update/manifest/signature_check.h"
 
