@@ -64,11 +64,9 @@ TransferOutcome TryPackage(const std::wstring& url, const TransferLimits& bounde
         return outcome;
     };
     const TransferOutcome tried = get(bounded);
-    const bool resumeRefused =
-        tried.end == TransferEnd::RangeMismatch || (tried.end == TransferEnd::HttpStatus && tried.status == 416);
     {
         std::lock_guard<std::mutex> hold(store->mutex);
-        if (!resumeRefused || store->Kept() == 0) {
+        if (!store->StartsAgain(tried)) {
             return tried;
         }
         store->Restart();  // not the bytes kept: from zero, at once
@@ -107,8 +105,8 @@ std::optional<DownloadedPackage> DownloadPackage(const PackageOrder& order, cons
     const auto store = std::make_shared<PackageStore>(PartialDownload(order.kind == PackageKind::Full ? L"full" : L"patch"),
                                                       url, binding, path);
     std::unique_lock<std::mutex> hold(store->mutex);
-    if (store->Kept() > 0) {
-        g_updateLog.Stream() << L" Resume:" << store->Kept() << L" bytes kept";
+    if (store->Kept().bytes > 0) {
+        g_updateLog.Stream() << L" Resume:" << store->Kept().bytes << L" bytes kept";
     }
     hold.unlock();
     TransferLimits limits = DefaultTransferLimits();
@@ -122,7 +120,7 @@ std::optional<DownloadedPackage> DownloadPackage(const PackageOrder& order, cons
         failure.why = DescribeTransferEnd(outcome, limits);
         failure.mendable = FullPackageCanMend(outcome, binding.has_value());
         if (store->Resumable(outcome)) {
-            g_updateLog.Stream() << L" PackageKept:" << store->Kept() << L" bytes for the next try";
+            g_updateLog.Stream() << L" PackageKept:" << store->Kept().bytes << L" bytes for the next try";
             store->Keep();
         } else {
             store->Discard();  // never resumable: the space comes back now

@@ -22,7 +22,8 @@ PackageStore::PackageStore(PartialDownload partial, const std::wstring& url,
     // The same package: the same URL and, with keys, the same hash. Without
     // keys, only a validator can tell the server still has those bytes.
     if (kept && kept->url == url && kept->sha256 == state_.sha256 && (!binding_ || kept->size == state_.size) &&
-        CanResume(*kept) && file_.Open(path, OPEN_EXISTING)) {
+        CanResume(KeptBytes{0, kept->size, !kept->validator.empty(), binding_.has_value()}) &&
+        file_.Open(path, OPEN_EXISTING)) {
         const std::uint64_t bytes = file_.Size();
         if (bytes > 0 && bytes < kept->size && HashKept(bytes)) {
             state_ = *kept;
@@ -36,12 +37,20 @@ PackageStore::PackageStore(PartialDownload partial, const std::wstring& url,
     Restart();
 }
 
+KeptBytes PackageStore::Kept() const
+{
+    return KeptBytes{written_, state_.size, !state_.validator.empty(), binding_.has_value()};
+}
+
 std::wstring PackageStore::RequestHeaders()
 {
-    if (written_ > 0 && !CanResume(state_)) {
+    if (DecideResume(Kept(), nullptr).action == ResumeAction::Keep) {
+        return ResumeHeaders(written_, state_.validator);
+    }
+    if (written_ > 0) {
         Restart();
     }
-    return written_ > 0 ? ResumeHeaders(written_, state_.validator) : L"";
+    return L"";
 }
 
 void PackageStore::Restart()
@@ -62,20 +71,18 @@ SinkStep PackageStore::Begin(const ResponseHead& head)
     if (!file_.Valid()) {
         return SinkStep(TransferEnd::LocalWriteFailed, fileStatus_.Error());
     }
-    if (head.status == 206) {
-        const bool lengthFits =
-            head.contentLength ? *head.contentLength == state_.size - written_ : binding_.has_value();
-        if (written_ == 0 || !lengthFits || !ContinuesAt(head.contentRange, written_, state_.size)) {
-            return TransferEnd::RangeMismatch;
-        }
+    const ResumeDecision decision = DecideResume(Kept(), &head);
+    switch (decision.action) {
+    case ResumeAction::Append:
         return TransferEnd::Complete;
+    case ResumeAction::Refuse:
+        return decision.why;
+    case ResumeAction::Keep:
+    case ResumeAction::Restart:
+        break;
     }
-    // A whole body, used as it comes: whatever was kept goes.
-    if (!binding_ && !head.contentLength) {
-        return TransferEnd::NoLength;  // a body cut short could not be told from a whole one
-    }
-    if (binding_ && head.contentLength && *head.contentLength != binding_->size) {
-        return TransferEnd::WrongLength;
+    if (head.status != 200) {
+        return TransferEnd::RangeMismatch;  // the caller asks again from zero
     }
     Restart();
     if (!file_.Valid()) {
@@ -108,10 +115,20 @@ SinkStep PackageStore::Write(const char* data, DWORD size)
     return TransferEnd::Complete;
 }
 
+bool PackageStore::StartsAgain(const TransferOutcome& tried) const
+{
+    if (tried.end != TransferEnd::RangeMismatch && tried.end != TransferEnd::HttpStatus) {
+        return false;
+    }
+    ResponseHead answer;  // all that is known of an answer that ended at its head
+    answer.status = tried.status;
+    return DecideResume(Kept(), &answer).action == ResumeAction::Restart;
+}
+
 bool PackageStore::Resumable(const TransferOutcome& failed) const
 {
     const TransferEnd end = failed.end;
-    return partial_.Usable() && written_ > 0 && CanResume(state_) && end != TransferEnd::LocalWriteFailed &&
+    return partial_.Usable() && written_ > 0 && CanResume(Kept()) && end != TransferEnd::LocalWriteFailed &&
            end != TransferEnd::TooLarge && end != TransferEnd::WrongLength && end != TransferEnd::BadLength &&
            end != TransferEnd::NoLength && end != TransferEnd::RangeMismatch;
 }

@@ -10,6 +10,7 @@
 #include "net/http_exchange.h"
 #include "update/manifest/manifest_value.h"
 #include "update/package/partial_download.h"
+#include "update/package/resume_rules.h"
 
 #include <cstdint>
 #include <memory>
@@ -26,11 +27,12 @@ public:
 
     std::mutex mutex;  // taken by each use; never held by the watcher of a transfer
 
-    std::uint64_t Kept() const { return written_; }
+    // What is kept so far, as the resume rules judge it.
+    KeptBytes Kept() const;
     std::uint64_t Size() const { return state_.size; }
 
-    // Range and If-Range when there are bytes to go on from; without keys only
-    // a validator allows that, else the download starts again from zero.
+    // Range and If-Range when there are bytes to go on from (see DecideResume),
+    // else the download starts again from zero.
     std::wstring RequestHeaders();
     // Forgets what is kept: the next answer starts from zero.
     void Restart();
@@ -40,10 +42,13 @@ public:
     // A bound package needs no length to be told whole: fewer bytes are a cut.
     TransferEnd End() const { return written_ < state_.size ? TransferEnd::ShortBody : TransferEnd::Complete; }
 
+    // Whether a request that ended at its head (a 206 that does not continue,
+    // a 416) is to be made again at once, from zero.
+    bool StartsAgain(const TransferOutcome& tried) const;
     // Whether what is kept after a failure is worth going on with next time.
     bool Resumable(const TransferOutcome& failed) const;
     // Whether these bytes could be resumed at all by a later run.
-    bool CanKeep() const { return partial_.Usable() && CanResume(state_); }
+    bool CanKeep() const { return partial_.Usable() && CanResume(Kept()); }
     // Why a completely downloaded package is not the one expected; null when it
     // is. local: the fault is this machine's (it could not be hashed).
     const wchar_t* Mismatch(bool& local);
@@ -60,7 +65,6 @@ public:
     WinResult<HeldFile> Finish(const std::wstring& path);
 
 private:
-    bool CanResume(const PartialState& state) const { return binding_.has_value() || !state.validator.empty(); }
     // Hashes the bytes an earlier run kept, through the hold; false when they cannot be read.
     bool HashKept(std::uint64_t bytes);
 

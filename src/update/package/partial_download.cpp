@@ -5,21 +5,13 @@
 #include "base/handle_owner.h"
 #include "base/utf8_text.h"
 #include "log/update_log.h"
+#include "update/package/resume_rules.h"
 
 #include <windows.h>
 
 #include <algorithm>
 #include <cwchar>
 #include <vector>
-
-namespace {
-
-bool IsHeaderSafe(const std::wstring& text)
-{
-    return std::none_of(text.begin(), text.end(), [](wchar_t c) { return c < 0x20 || c == 0x7F; });
-}
-
-}  // namespace
 
 std::string FormatPartialState(const PartialState& state)
 {
@@ -54,40 +46,6 @@ std::optional<PartialState> ParsePartialState(const std::string& text)
     const bool whole = at == wide.size() && !state.url.empty() && state.size != 0;
     const bool safe = IsHeaderSafe(state.url) && IsHeaderSafe(state.validator) && IsHeaderSafe(state.sha256);
     return whole && safe ? std::optional<PartialState>(state) : std::nullopt;
-}
-
-std::wstring ResumeHeaders(std::uint64_t offset, const std::wstring& validator)
-{
-    std::wstring headers = L"Range: bytes=" + std::to_wstring(offset) + L"-\r\n";
-    if (!validator.empty()) {
-        headers += L"If-Range: " + validator + L"\r\n";
-    }
-    return headers;
-}
-
-std::wstring ChooseValidator(const std::wstring& etag, const std::wstring& lastModified)
-{
-    // A weak ETag (W/"...") may match other bytes, so it cannot vouch for a range;
-    // one with a control character cannot go into a header line.
-    if (etag.size() >= 2 && etag.front() == L'"' && etag.back() == L'"' && IsHeaderSafe(etag)) {
-        return etag;
-    }
-    return IsHeaderSafe(lastModified) ? lastModified : std::wstring();
-}
-
-bool ContinuesAt(const std::wstring& contentRange, std::uint64_t offset, std::uint64_t size)
-{
-    const std::wstring prefix = L"bytes ";
-    const std::size_t dash = contentRange.find(L'-');
-    const std::size_t slash = contentRange.find(L'/');
-    if (contentRange.compare(0, prefix.size(), prefix) != 0 || dash == std::wstring::npos ||
-        slash == std::wstring::npos || slash < dash) {
-        return false;
-    }
-    const auto first = ParsePlainDecimal(contentRange.substr(prefix.size(), dash - prefix.size()));
-    const auto last = ParsePlainDecimal(contentRange.substr(dash + 1, slash - dash - 1));
-    const auto total = ParsePlainDecimal(contentRange.substr(slash + 1));
-    return first && last && total && *first == offset && *total == size && *last + 1 == size;
 }
 
 namespace {

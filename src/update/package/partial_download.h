@@ -21,13 +21,6 @@ struct PartialState {
 std::string FormatPartialState(const PartialState& state);
 std::optional<PartialState> ParsePartialState(const std::string& text);
 
-// The Range and If-Range lines that ask for the rest after `offset` bytes.
-std::wstring ResumeHeaders(std::uint64_t offset, const std::wstring& validator);
-// A validator an If-Range may carry: a strong ETag, else Last-Modified; empty when neither.
-std::wstring ChooseValidator(const std::wstring& etag, const std::wstring& lastModified);
-// A 206's "bytes <first>-<last>/<total>" continues `offset` of a package of `size` bytes to its end.
-bool ContinuesAt(const std::wstring& contentRange, std::uint64_t offset, std::uint64_t size);
-
 // Where the kept bytes and their state live: %TEMP%\VelmarUpdate\<name>.part
 // and <name>.state, one pair for each kind of package, so neither undoes the
 // other's. The part file itself is written through a HeldFile.
