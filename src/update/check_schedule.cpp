@@ -47,14 +47,14 @@ bool IsInternetConnected()
     return IsConnected(flags);
 }
 
-int IsUpdateCheckDue(std::int64_t periodSeconds)
+bool IsUpdateCheckDue(std::int64_t periodSeconds)
 {
     DWORD flags = 0;
     if (!IsConnected(flags)) {
         wchar_t hex[16] = {};
         std::swprintf(hex, 16, L"%lx", static_cast<unsigned long>(flags));
         g_updateLog.Stream() << L" Offline:flags 0x" << hex;
-        return 0;
+        return false;
     }
     const std::int64_t now = g_calls.currentTime();
 
@@ -62,7 +62,7 @@ int IsUpdateCheckDue(std::int64_t periodSeconds)
     const std::int64_t last = DwordOf(g_calls.readLastCheck()).value_or(0);  // zero-extended
 
     const std::int64_t diff = now - last;
-    return (diff < 0 || diff > periodSeconds) ? 1 : 0;
+    return diff < 0 || diff > periodSeconds;
 }
 
 void SaveLastCheckTime()

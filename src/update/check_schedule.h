@@ -13,8 +13,8 @@ bool IsInternetConnected();
 // The period between checks unless a policy sets another: one day.
 constexpr std::int64_t kDefaultCheckPeriodSeconds = 86400;
 
-// 1 when online and the last check lies more than periodSeconds back (or ahead).
-int IsUpdateCheckDue(std::int64_t periodSeconds = kDefaultCheckPeriodSeconds);
+// Online, and the last check lies more than periodSeconds back (or ahead).
+bool IsUpdateCheckDue(std::int64_t periodSeconds = kDefaultCheckPeriodSeconds);
 void SaveLastCheckTime();
 // Seconds since 1970-01-01 UTC, by the same clock as the schedule.
 std::int64_t CurrentUnixTime();

@@ -36,20 +36,19 @@ InstallerResult RunInstaller(const wchar_t* program, const std::wstring& command
 
 }  // namespace
 
-InstallerResult RunPatchArchiveFile(const std::wstring& packagePath, const std::vector<HANDLE>& holds)
+InstallerResult RunPatchSetup(const std::wstring& packagePath, const InstallerPlaces& places,
+                              const std::vector<HANDLE>& holds)
 {
-    const std::wstring installer = g_updateLog.ModuleDirectory() + L"\\setup.exe";
-    const std::wstring commandLine = BuildPatchCommandLine(installer, packagePath, g_updateLog.SetupLogPath());
+    const std::wstring commandLine = BuildPatchCommandLine(places.setupExe, packagePath, places.setupLog);
     g_updateLog.Stream() << L"RunPatchArchiveFile:" << commandLine;
-    return RunInstaller(installer.c_str(), commandLine, holds);
+    return RunInstaller(places.setupExe.c_str(), commandLine, holds);
 }
 
 InstallerResult RunFullInstaller(const std::wstring& packagePath, const std::wstring& installPath,
-                                 const std::vector<HANDLE>& holds)
+                                 const InstallerPlaces& places, const std::vector<HANDLE>& holds)
 {
     if (installPath.empty() || !::PathFileExistsW(installPath.c_str())) {
         return InstallerResult::NotStarted;
     }
-    return RunInstaller(packagePath.c_str(), BuildFullInstallerCommandLine(g_updateLog.InstallLogPath(), installPath),
-                        holds);
+    return RunInstaller(packagePath.c_str(), BuildFullInstallerCommandLine(places.installLog, installPath), holds);
 }

@@ -13,12 +13,20 @@ enum class InstallerResult {
     StillRunning,  // outlived its time limit: no longer waited for, it may still be at work
 };
 
+// Where the installers are and where they write their logs, as the cycle gives them.
+struct InstallerPlaces {
+    std::wstring setupExe;    // the patch installer, setup.exe in the updater's own folder
+    std::wstring setupLog;    // its --log-file; empty when the log is off
+    std::wstring installLog;  // the full installer's --log-file; empty when the log is off
+};
+
 // holds: the handles that keep the package and its folder; an installer that
 // outlives its time limit is given copies, so they stay held until it exits.
 
-// setup.exe from the module directory with --install-archive=<package>.
-InstallerResult RunPatchArchiveFile(const std::wstring& packagePath, const std::vector<HANDLE>& holds);
+// setup.exe with --install-archive=<package>.
+InstallerResult RunPatchSetup(const std::wstring& packagePath, const InstallerPlaces& places,
+                              const std::vector<HANDLE>& holds);
 
 // The downloaded package itself, given the install folder (which must exist).
 InstallerResult RunFullInstaller(const std::wstring& packagePath, const std::wstring& installPath,
-                                 const std::vector<HANDLE>& holds);
+                                 const InstallerPlaces& places, const std::vector<HANDLE>& holds);

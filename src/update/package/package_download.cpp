@@ -118,7 +118,7 @@ std::optional<DownloadedPackage> DownloadPackage(const PackageOrder& order, cons
     hold.lock();
     if (!outcome.Complete()) {
         failure.why = DescribeTransferEnd(outcome, limits);
-        failure.mendable = FullPackageCanMend(outcome, binding.has_value());
+        failure.fullPackageCanMend = FullPackageCanMend(outcome, binding.has_value());
         if (store->Resumable(outcome)) {
             g_updateLog.Stream() << L" PackageKept:" << store->Kept().bytes << L" bytes for the next try";
             store->Keep();
@@ -131,7 +131,7 @@ std::optional<DownloadedPackage> DownloadPackage(const PackageOrder& order, cons
     if (const wchar_t* mismatch = store->Mismatch(local)) {
         g_updateLog.Stream() << L" PackageRejected:" << url << L" " << mismatch;
         failure.why = mismatch;
-        failure.mendable = !local;
+        failure.fullPackageCanMend = !local;
         store->Discard();
         return std::nullopt;
     }
@@ -140,7 +140,7 @@ std::optional<DownloadedPackage> DownloadPackage(const PackageOrder& order, cons
         g_updateLog.Stream() << L" QuietHours:the quiet hours have begun, the installer is not started; "
                              << start.keepBytes << L" bytes kept for a later run";
         failure.why = L"the quiet hours have begun";
-        failure.quietHours = true;
+        failure.quietHoursBegan = true;
         store->KeepFirst(start.keepBytes);
         return std::nullopt;
     }

@@ -36,9 +36,9 @@ private:
 
 // Why a package was not had, for the log and for the choice of what comes next.
 struct PackageFailure {
-    std::wstring why;         // in a few words
-    bool mendable = false;    // the full package could mend it (see FullPackageCanMend)
-    bool quietHours = false;  // checked, but the quiet hours began: kept for a later run
+    std::wstring why;                 // in a few words
+    bool fullPackageCanMend = false;  // see FullPackageCanMend
+    bool quietHoursBegan = false;     // checked, but the quiet hours began: kept for a later run
 };
 
 // A package to fetch, as the cycle checked it before asking for anything.
