@@ -10,7 +10,7 @@ constexpr REGSAM k64BitView = KEY_WOW64_64KEY;
 
 DWORD WriteValue(HKEY root, const wchar_t* path, const wchar_t* name, DWORD type, const void* data, std::size_t size)
 {
-    ScopedHandle<NullableHandleTraits<HKEY, &::RegCloseKey>> key;
+    RegistryHandle key;
     const LONG created =
         ::RegCreateKeyExW(root, path, 0, nullptr, 0, KEY_SET_VALUE | k64BitView, nullptr, key.Put(), nullptr);
     if (created != ERROR_SUCCESS) {
@@ -156,7 +156,7 @@ DWORD WriteTextList(HKEY root, const wchar_t* path, const wchar_t* name, const s
 
 DWORD DeleteRegistryValue(HKEY root, const wchar_t* path, const wchar_t* name)
 {
-    ScopedHandle<NullableHandleTraits<HKEY, &::RegCloseKey>> key;
+    RegistryHandle key;
     LONG status = ::RegOpenKeyExW(root, path, 0, KEY_SET_VALUE | k64BitView, key.Put());
     if (status == ERROR_SUCCESS) {
         status = ::RegDeleteValueW(key.Get(), name);

@@ -47,6 +47,8 @@ std::optional<std::vector<std::wstring>> TextListOf(const std::optional<Registry
 // "REG_DWORD", ..., or "type N".
 std::wstring RegistryTypeName(DWORD type);
 
+using RegistryHandle = ScopedHandle<NullableHandleTraits<HKEY, &::RegCloseKey>>;
+
 // A key opened for reading, for several values.
 class RegistryKey {
 public:
@@ -56,7 +58,7 @@ public:
     std::optional<RegistryValue> Read(const wchar_t* name, std::size_t maxBytes) const;
 
 private:
-    ScopedHandle<NullableHandleTraits<HKEY, &::RegCloseKey>> key_;
+    RegistryHandle key_;
 };
 
 // One value of a key opened for it alone; nullopt when the key or the value is absent or unreadable.

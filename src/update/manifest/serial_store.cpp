@@ -66,8 +66,10 @@ bool AcceptSignedManifest(const Manifest& manifest, const UpdateKeys& keys, std:
     const std::optional<std::uint64_t> accepted = ReadManifestSerial(valueName);
     const ManifestVerdict verdict = JudgeManifest(manifest.serial.value, manifest.expires.value, nowSeconds, accepted);
     if (verdict != ManifestVerdict::Accepted) {
+        // The serial and expiry as written: a malformed one is shown as it came.
         auto& entry = g_updateLog.Stream() << L" ManifestRejected:" << kVerdictTexts[static_cast<int>(verdict)]
-                                           << L" (serial " << manifest.serial.text << L", expires " << manifest.expires.text;
+                                           << L" (serial " << manifest.serial.text << L", expires "
+                                           << manifest.expires.text;
         if (accepted) {
             entry << L", accepted before " << *accepted;
         }

@@ -102,8 +102,8 @@ std::optional<DownloadedPackage> DownloadPackage(const PackageOrder& order, cons
     g_updateLog.Stream() << L"szDownUrl:" << url << path;
 
     // The patch and the full package each keep their own partial download.
-    const auto store = std::make_shared<PackageStore>(PartialDownload(order.kind == PackageKind::Full ? L"full" : L"patch"),
-                                                      url, binding, path);
+    PartialDownload partial(order.kind == PackageKind::Full ? L"full" : L"patch");
+    const auto store = std::make_shared<PackageStore>(std::move(partial), url, binding, path);
     std::unique_lock<std::mutex> hold(store->mutex);
     if (store->Kept().bytes > 0) {
         g_updateLog.Stream() << L" Resume:" << store->Kept().bytes << L" bytes kept";

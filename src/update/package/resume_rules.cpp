@@ -17,9 +17,9 @@ ResumeDecision DecideResume(const KeptBytes& kept, const ResponseHead* answer)
             return {Action::Refuse, head.status == 206 ? TransferEnd::RangeMismatch : TransferEnd::HttpStatus};
         }
         // Without keys a 206 must say its length: a cut could not be told from the end.
-        const bool lengthFits =
-            head.contentLength ? *head.contentLength == kept.size - kept.bytes : kept.bound;
-        const bool continues = head.status == 206 && lengthFits && ContinuesAt(head.contentRange, kept.bytes, kept.size);
+        const bool lengthFits = head.contentLength ? *head.contentLength == kept.size - kept.bytes : kept.bound;
+        const bool continues =
+            head.status == 206 && lengthFits && ContinuesAt(head.contentRange, kept.bytes, kept.size);
         return {continues ? Action::Append : Action::Restart};
     }
     if (head.status != 200) {

@@ -206,7 +206,8 @@ WinResult<RunFolder> RunFolder::Create(const FolderRecords& records)
         DWORD attributes = 0;
         const std::optional<FolderId> id = IdOf(hold.Get(), attributes);
         if (!id || NotPlainFolder(hold.Get(), path, attributes) != nullptr) {
-            return Result::Failed(WinStatus(ERROR_BAD_PATHNAME));  // swapped for something else at once: left as it stands
+            // Swapped for something else at once: left as it stands.
+            return Result::Failed(WinStatus(ERROR_BAD_PATHNAME));
         }
         std::vector<std::wstring> left = records.read();
         left.push_back(FormatFolderRecord(path, *id));
