@@ -1,2 +1,2 @@
-// Must not compile: net sits below update, so it may not include update's headers.
-#include "update/update_keys.h"
+// Must not compile: it is built as part of a library that may not use VELMAR_PROBE_HEADER.
+#include VELMAR_PROBE_HEADER

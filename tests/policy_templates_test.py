@@ -47,7 +47,7 @@ def check(root):
         shown = {c.get("refId") for c in known["presentation"].get(ref and ref.group(1), []) if c.get("refId")}
         if {e.get("id") for e in elements} != shown:
             problems.append(f"{policy.get('name')}: elements {sorted(e.get('id') for e in elements)}, shown {shown}")
-    source = (root / "src" / "update" / "update_policy.cpp").read_text(encoding="utf-8")
+    source = (root / "src" / "update" / "policy" / "update_policy.cpp").read_text(encoding="utf-8")
     table = re.search(r"kPolicyValues\[\] = \{(.*?)\};", source, re.S)
     program = re.findall(r'\{L"(\w+)", (REG_\w+)\}', table.group(1)) if table else []
     if not program or len(set(program)) != len(program) or found != set(program):

@@ -4,9 +4,9 @@
 #include "base/handle_owner.h"
 #include "crashreport/crash_report.h"
 #include "log/update_log.h"
-#include "update/policy_registry.h"
+#include "update/policy/policy_registry.h"
 #include "update/update_driver.h"
-#include "update/update_keys.h"
+#include "update/manifest/update_keys.h"
 
 #include <windows.h>
 

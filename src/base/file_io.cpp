@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-bool WriteAllBytes(HANDLE file, const void* data, std::size_t size)
+WinStatus WriteAllBytes(HANDLE file, const void* data, std::size_t size)
 {
     const char* next = static_cast<const char*>(data);
     while (size > 0) {
@@ -12,23 +12,22 @@ bool WriteAllBytes(HANDLE file, const void* data, std::size_t size)
         const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(size, 0x40000000u));
         DWORD written = 0;
         if (!::WriteFile(file, next, piece, &written, nullptr)) {
-            return false;
+            return WinStatus::LastError();
         }
         if (written == 0) {
-            ::SetLastError(ERROR_WRITE_FAULT);
-            return false;
+            return WinStatus(ERROR_WRITE_FAULT);
         }
         next += written;
         size -= written;
     }
-    return true;
+    return WinStatus();
 }
 
-bool WriteWholeFile(const std::wstring& path, const std::string& bytes)
+WinStatus WriteWholeFile(const std::wstring& path, const std::string& bytes)
 {
     HandleOwner file(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                                    FILE_ATTRIBUTE_NORMAL, nullptr));
-    return file.Valid() && WriteAllBytes(file.Get(), bytes.data(), bytes.size());
+    return file.Valid() ? WriteAllBytes(file.Get(), bytes.data(), bytes.size()) : WinStatus::LastError();
 }
 
 std::wstring TempFolder()

@@ -1,17 +1,19 @@
 // Small file helpers that several areas need.
 #pragma once
 
+#include "base/win_status.h"
+
 #include <windows.h>
 
 #include <cstddef>
 #include <string>
 
-// Writes every byte, looping over partial writes. False on the first failure
-// (a full disk, say); GetLastError() then tells why.
-bool WriteAllBytes(HANDLE file, const void* data, std::size_t size);
+// Writes every byte, looping over partial writes; fails on the first failure
+// (a full disk, say), saying why.
+WinStatus WriteAllBytes(HANDLE file, const void* data, std::size_t size);
 
 // Creates or truncates the file and writes the bytes into it.
-bool WriteWholeFile(const std::wstring& path, const std::string& bytes);
+WinStatus WriteWholeFile(const std::wstring& path, const std::string& bytes);
 
 // The user's temporary folder with its trailing backslash; empty when it cannot
 // be told or would not fit MAX_PATH.

@@ -74,3 +74,5 @@ struct NullableHandleTraits {
 };
 
 using HandleOwner = ScopedHandle<KernelHandleTraits>;
+// Memory a call allocated for the caller with LocalAlloc (CryptoAPI's *_ALLOC_FLAG).
+using LocalMemory = ScopedHandle<NullableHandleTraits<void*, &::LocalFree>>;

@@ -12,16 +12,17 @@ constexpr DWORD kLockRetryMs = 50;
 
 // A shared lock over every byte, tried again for a bounded time: a program
 // that opened the file for reading may hold a lock, and must not hold us.
-bool LockAgainstWrites(HANDLE file)
+WinStatus LockAgainstWrites(HANDLE file)
 {
     const ULONGLONG deadline = ::GetTickCount64() + kLockWaitMs;
     for (;;) {
         OVERLAPPED whole = {};
         if (::LockFileEx(file, LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD, &whole)) {
-            return true;
+            return WinStatus();
         }
-        if (::GetLastError() != ERROR_LOCK_VIOLATION || ::GetTickCount64() >= deadline) {
-            return false;
+        const WinStatus locked = WinStatus::LastError();
+        if (locked.Error() != ERROR_LOCK_VIOLATION || ::GetTickCount64() >= deadline) {
+            return locked;
         }
         ::Sleep(kLockRetryMs);
     }
@@ -29,12 +30,12 @@ bool LockAgainstWrites(HANDLE file)
 
 }  // namespace
 
-bool HeldFile::Open(const std::wstring& path, DWORD disposition)
+WinStatus HeldFile::Open(const std::wstring& path, DWORD disposition)
 {
     handle_.Reset(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
                                 disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
     path_ = path;
-    return handle_.Valid();
+    return handle_.Valid() ? WinStatus() : WinStatus::LastError();
 }
 
 std::uint64_t HeldFile::Size() const
@@ -43,26 +44,29 @@ std::uint64_t HeldFile::Size() const
     return handle_.Valid() && ::GetFileSizeEx(handle_.Get(), &size) ? static_cast<std::uint64_t>(size.QuadPart) : 0;
 }
 
-bool HeldFile::Read(void* buffer, DWORD size, DWORD& got)
+WinStatus HeldFile::Read(void* buffer, DWORD size, DWORD& got)
 {
     got = 0;
-    return ::ReadFile(handle_.Get(), buffer, size, &got, nullptr) != 0;
+    return ::ReadFile(handle_.Get(), buffer, size, &got, nullptr) ? WinStatus() : WinStatus::LastError();
 }
 
-bool HeldFile::Append(const void* data, std::size_t size)
+WinStatus HeldFile::Append(const void* data, std::size_t size)
 {
-    return ::SetFilePointerEx(handle_.Get(), LARGE_INTEGER{}, nullptr, FILE_END) &&
-           WriteAllBytes(handle_.Get(), data, size);
+    if (!::SetFilePointerEx(handle_.Get(), LARGE_INTEGER{}, nullptr, FILE_END)) {
+        return WinStatus::LastError();
+    }
+    return WriteAllBytes(handle_.Get(), data, size);
 }
 
-bool HeldFile::Truncate(std::uint64_t size)
+WinStatus HeldFile::Truncate(std::uint64_t size)
 {
     LARGE_INTEGER end = {};
     end.QuadPart = static_cast<LONGLONG>(size);
-    return ::SetFilePointerEx(handle_.Get(), end, nullptr, FILE_BEGIN) && ::SetEndOfFile(handle_.Get());
+    const bool cut = ::SetFilePointerEx(handle_.Get(), end, nullptr, FILE_BEGIN) && ::SetEndOfFile(handle_.Get());
+    return cut ? WinStatus() : WinStatus::LastError();
 }
 
-bool HeldFile::MoveTo(const std::wstring& path)
+WinStatus HeldFile::MoveTo(const std::wstring& path)
 {
     // FILE_RENAME_INFO ends in the new name, of any length.
     std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + (path.size() + 1) * sizeof(wchar_t), 0);
@@ -72,10 +76,10 @@ bool HeldFile::MoveTo(const std::wstring& path)
     rename->FileNameLength = static_cast<DWORD>(path.size() * sizeof(wchar_t));
     path.copy(rename->FileName, path.size());
     if (!::SetFileInformationByHandle(handle_.Get(), FileRenameInfo, rename, static_cast<DWORD>(buffer.size()))) {
-        return false;
+        return WinStatus::LastError();
     }
     path_ = path;
-    return true;
+    return WinStatus();
 }
 
 void HeldFile::Delete()
@@ -89,27 +93,26 @@ void HeldFile::Delete()
     handle_.Reset();
 }
 
-bool HeldFile::KeepForReading()
+WinStatus HeldFile::KeepForReading()
 {
     if (!handle_.Valid()) {
-        ::SetLastError(ERROR_INVALID_HANDLE);
-        return false;
+        return WinStatus(ERROR_INVALID_HANDLE);
     }
     // Reopened from the handle, never by path: it is this very file. The bridge
     // shares everything, so it opens beside ours, and its lock keeps writers out
     // while our writing handle closes.
     HandleOwner bridge(
         ::ReOpenFile(handle_.Get(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0));
-    if (!bridge.Valid() || !LockAgainstWrites(bridge.Get())) {
+    const WinStatus locked = bridge.Valid() ? LockAgainstWrites(bridge.Get()) : WinStatus::LastError();
+    if (!locked) {
         handle_.Reset();
-        return false;
+        return locked;
     }
     handle_.Reset();
     // Shared for reading only: this open fails while anyone else may write or delete it.
     handle_.Reset(::ReOpenFile(bridge.Get(), GENERIC_READ, FILE_SHARE_READ, 0));
-    const DWORD error = ::GetLastError();
+    const WinStatus reopened = handle_.Valid() ? WinStatus() : WinStatus::LastError();
     OVERLAPPED start = {};
     ::UnlockFileEx(bridge.Get(), 0, MAXDWORD, MAXDWORD, &start);
-    ::SetLastError(error);
-    return handle_.Valid();
+    return reopened;
 }

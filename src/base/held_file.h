@@ -4,6 +4,7 @@
 #pragma once
 
 #include "base/handle_owner.h"
+#include "base/win_status.h"
 
 #include <windows.h>
 
@@ -16,23 +17,24 @@ public:
     HeldFile(HeldFile&&) = default;
     HeldFile& operator=(HeldFile&&) = default;
 
+    // Each call that can fail says why in its status.
+
     // Opens for reading, writing and deletion, shared for reading only;
-    // disposition is OPEN_EXISTING or CREATE_ALWAYS. False (GetLastError() says
-    // why) when it cannot be had so.
-    bool Open(const std::wstring& path, DWORD disposition);
+    // disposition is OPEN_EXISTING or CREATE_ALWAYS.
+    WinStatus Open(const std::wstring& path, DWORD disposition);
     bool Valid() const { return handle_.Valid(); }
     const std::wstring& Path() const { return path_; }
     HANDLE Handle() const { return handle_.Get(); }
 
     std::uint64_t Size() const;
     // Reads from the start, piece by piece: for bytes an earlier run kept.
-    bool Read(void* buffer, DWORD size, DWORD& got);
+    WinStatus Read(void* buffer, DWORD size, DWORD& got);
     // Writes at the end.
-    bool Append(const void* data, std::size_t size);
+    WinStatus Append(const void* data, std::size_t size);
     // Cut to its first `size` bytes (0: none).
-    bool Truncate(std::uint64_t size = 0);
+    WinStatus Truncate(std::uint64_t size = 0);
     // Renames the file while it stays held; the target must not exist.
-    bool MoveTo(const std::wstring& path);
+    WinStatus MoveTo(const std::wstring& path);
     // Deletes the file and lets it go.
     void Delete();
     // Lets the file go; it stays on disk.
@@ -42,10 +44,10 @@ public:
     // installer that opens the file for reading with FILE_SHARE_READ only (or
     // runs it) can. Windows cannot take write access from an open handle: the
     // bytes are locked against writes while the one handle is traded for the
-    // other, both reopened from the handle itself. False, with the file let go
-    // and GetLastError() saying why, when anyone else holds it for writing, or
-    // keeps a lock on it for longer than a short wait.
-    bool KeepForReading();
+    // other, both reopened from the handle itself. Fails, with the file let go,
+    // when anyone else holds it for writing, or keeps a lock on it for longer
+    // than a short wait.
+    WinStatus KeepForReading();
 
 private:
     HandleOwner handle_;

@@ -57,10 +57,10 @@ TransferEnd ReadBody(TransferState& state, ResponseSink& sink, std::uint64_t& re
         if (end != TransferEnd::Complete) {
             return end;
         }
-        const TransferEnd written = sink.Write(buffer.data(), got);
-        if (written != TransferEnd::Complete) {
-            error = ::GetLastError();
-            return written;
+        const SinkStep written = sink.Write(buffer.data(), got);
+        if (written.end != TransferEnd::Complete) {
+            error = written.error;
+            return written.end;
         }
         if (!sink.WantsMore()) {
             state.LeaveBodyUnread();
@@ -99,10 +99,10 @@ TransferEnd ReceiveBody(TransferState& state, ResponseSink& sink, DWORD& error)
     if (state.context.Abandoned()) {
         return GivenUp();
     }
-    const TransferEnd begun = sink.Begin(head);
-    if (begun != TransferEnd::Complete) {
-        error = ::GetLastError();
-        return begun;
+    const SinkStep begun = sink.Begin(head);
+    if (begun.end != TransferEnd::Complete) {
+        error = begun.error;
+        return begun.end;
     }
     std::uint64_t received = 0;
     bool satisfied = false;

@@ -26,6 +26,14 @@ struct ResponseHead {
     std::wstring lastModified;
 };
 
+// What a sink says to a step of an answer: go on (Complete), or end the
+// transfer so; error: the Windows error of a local failure (LocalWriteFailed).
+struct SinkStep {
+    SinkStep(TransferEnd end = TransferEnd::Complete, DWORD error = ERROR_SUCCESS) : end(end), error(error) {}
+    TransferEnd end;
+    DWORD error;
+};
+
 // Receives the body of an answer, on the transfer's thread, outside any lock the
 // caller waits on: a sink the caller reads while a given-up transfer may still
 // write must guard itself.
@@ -33,15 +41,15 @@ class ResponseSink {
 public:
     virtual ~ResponseSink() = default;
     // Called once the head of a 200 or 206 answer has arrived, before any body
-    // byte. Anything but Complete ends the transfer that way; GetLastError()
-    // tells why for LocalWriteFailed. Only a sink that asked for a range takes a 206.
-    virtual TransferEnd Begin(const ResponseHead& head)
+    // byte. Anything but Complete ends the transfer that way. Only a sink that
+    // asked for a range takes a 206.
+    virtual SinkStep Begin(const ResponseHead& head)
     {
         return head.status == 200 ? TransferEnd::Complete : TransferEnd::HttpStatus;
     }
     // One piece of the body. Anything but Complete ends the transfer that way
-    // (LocalWriteFailed with GetLastError() telling why, TooLarge...).
-    virtual TransferEnd Write(const char* data, DWORD size) = 0;
+    // (LocalWriteFailed, TooLarge...).
+    virtual SinkStep Write(const char* data, DWORD size) = 0;
     // False once the sink has all it wants: the transfer ends as complete
     // without reading the rest.
     virtual bool WantsMore() const { return true; }
@@ -55,7 +63,7 @@ public:
 class StringSink : public ResponseSink {
 public:
     explicit StringSink(std::size_t keep = static_cast<std::size_t>(-1)) : keep_(keep) {}
-    TransferEnd Write(const char* data, DWORD size) override
+    SinkStep Write(const char* data, DWORD size) override
     {
         body.append(data, std::min<std::size_t>(size, keep_ - body.size()));
         return TransferEnd::Complete;

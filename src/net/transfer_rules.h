@@ -12,6 +12,10 @@
 constexpr DWORD kWsaConnectionReset = 10054;
 constexpr DWORD kWsaTimedOut = 10060;
 
+// The longest URL the program handles, in characters without the terminator:
+// a longer one is refused, never cut and used.
+constexpr std::size_t kMaxUrlChars = 2083;
+
 // Redirects a GET follows, so a try makes at most this many requests plus one.
 constexpr int kMaxRedirects = 10;
 

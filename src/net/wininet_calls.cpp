@@ -44,7 +44,7 @@ bool SplitUrl(const std::wstring& url, DWORD pathChars, bool exactScheme, HttpTa
     return !target.host.empty();
 }
 
-std::wstring BaseUrlProblem(const std::wstring& url)
+std::optional<std::wstring> BaseUrlProblem(const std::wstring& url)
 {
     if (url.size() >= kUrlChars) {
         return L"over " + std::to_wstring(kUrlChars - 1) + L" characters";
@@ -87,7 +87,7 @@ std::wstring BaseUrlProblem(const std::wstring& url)
             return L"has a port out of range";
         }
     }
-    return std::wstring();
+    return std::nullopt;
 }
 
 namespace {

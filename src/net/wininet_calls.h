@@ -15,7 +15,7 @@
 // The agent string; WinINet sends it as the User-Agent of every request.
 extern const wchar_t kUserAgent[];
 
-constexpr DWORD kUrlChars = 2084;      // the longest URL the program handles, terminator included
+constexpr DWORD kUrlChars = kMaxUrlChars + 1;  // a URL buffer, terminator included
 constexpr DWORD kPostPathChars = 256;  // the upload's path with query stays under this
 
 struct HttpTarget {
@@ -29,13 +29,13 @@ struct HttpTarget {
 // exactScheme: the scheme must be "http" or "https" as written; else any case.
 bool SplitUrl(const std::wstring& url, DWORD pathChars, bool exactScheme, HttpTarget& target);
 
-// Why url cannot be a base URL that file names are appended to; empty when it
+// Why url cannot be a base URL that file names are appended to; nullopt when it
 // can. As Windows' own parser reads it: http or https, a host, no user name or
 // password, no query or fragment, a port (when written) that is read as
 // written; and printable ASCII only (no blank, no backslash: an
 // internationalised host in its xn-- form), ending in '/', under kUrlChars
 // characters. The reason never repeats any part of the URL.
-std::wstring BaseUrlProblem(const std::wstring& url);
+std::optional<std::wstring> BaseUrlProblem(const std::wstring& url);
 
 // A session with this build's time-outs, the system's proxy settings and our agent.
 InternetHandleOwner OpenSession(const TransferLimits& limits);

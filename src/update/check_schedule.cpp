@@ -2,9 +2,6 @@
 
 #include "log/update_log.h"
 #include "net/connectivity.h"
-#include "update/updater_registry.h"
-
-#include <shlwapi.h>
 
 #include <cstdio>
 #include <ctime>
@@ -15,15 +12,15 @@ constexpr wchar_t kLastCheckValue[] = L"LastTimeCheck";
 
 std::int64_t RealCurrentTime() { return static_cast<std::int64_t>(::_time64(nullptr)); }
 
-LONG RealReadLastCheck(DWORD* type, void* data, DWORD* size)
+std::optional<RegistryValue> RealReadLastCheck()
 {
-    return static_cast<LONG>(::SHGetValueW(HKEY_CURRENT_USER, kUpdaterRegistryKey, kLastCheckValue, type, data, size));
+    return ReadRegistryValue(HKEY_CURRENT_USER, kVelmarUserKey, kLastCheckValue, sizeof(DWORD));
 }
 
 void RealWriteLastCheck(DWORD value)
 {
     // A failed write keeps the older stamp; the schedule then goes by that.
-    ::SHSetValueW(HKEY_CURRENT_USER, kUpdaterRegistryKey, kLastCheckValue, REG_DWORD, &value, sizeof value);
+    WriteDword(HKEY_CURRENT_USER, kVelmarUserKey, kLastCheckValue, value);
 }
 
 constexpr CheckScheduleCalls kRealCalls = {&QueryInternetConnectedState, &RealCurrentTime, &RealReadLastCheck,
@@ -50,28 +47,22 @@ bool IsInternetConnected()
     return IsConnected(flags);
 }
 
-int IsUpdateCheckDue(std::int64_t periodSeconds)
+bool IsUpdateCheckDue(std::int64_t periodSeconds)
 {
     DWORD flags = 0;
     if (!IsConnected(flags)) {
         wchar_t hex[16] = {};
         std::swprintf(hex, 16, L"%lx", static_cast<unsigned long>(flags));
         g_updateLog.Stream() << L" Offline:flags 0x" << hex;
-        return 0;
+        return false;
     }
     const std::int64_t now = g_calls.currentTime();
 
-    DWORD stored = 0;
-    DWORD type = REG_NONE;
-    DWORD size = sizeof stored;
-    // Anything but a 4-byte REG_DWORD counts as never checked. Wine's SHGetValueW
-    // "succeeds" on a short REG_SZ or REG_BINARY, so the type and size decide.
-    const LONG status = g_calls.readLastCheck(&type, &stored, &size);
-    const bool readable = status == ERROR_SUCCESS && type == REG_DWORD && size == sizeof stored;
-    const std::int64_t last = readable ? static_cast<std::int64_t>(stored) : 0;  // zero-extended
+    // Anything but a 4-byte REG_DWORD counts as never checked.
+    const std::int64_t last = DwordOf(g_calls.readLastCheck()).value_or(0);  // zero-extended
 
     const std::int64_t diff = now - last;
-    return (diff < 0 || diff > periodSeconds) ? 1 : 0;
+    return diff < 0 || diff > periodSeconds;
 }
 
 void SaveLastCheckTime()

@@ -2,16 +2,19 @@
 // time stamp LastTimeCheck under HKCU\Software\Orvanta Velmar\Velmar.
 #pragma once
 
+#include "base/registry.h"
+
 #include <windows.h>
 
 #include <cstdint>
+#include <optional>
 
 bool IsInternetConnected();
 // The period between checks unless a policy sets another: one day.
 constexpr std::int64_t kDefaultCheckPeriodSeconds = 86400;
 
-// 1 when online and the last check lies more than periodSeconds back (or ahead).
-int IsUpdateCheckDue(std::int64_t periodSeconds = kDefaultCheckPeriodSeconds);
+// Online, and the last check lies more than periodSeconds back (or ahead).
+bool IsUpdateCheckDue(std::int64_t periodSeconds = kDefaultCheckPeriodSeconds);
 void SaveLastCheckTime();
 // Seconds since 1970-01-01 UTC, by the same clock as the schedule.
 std::int64_t CurrentUnixTime();
@@ -23,9 +26,9 @@ struct CheckScheduleCalls {
     BOOL (*getConnectedState)(DWORD* flags);
     // Seconds since 1970-01-01 UTC, 64 bits.
     std::int64_t (*currentTime)();
-    // SHGetValueW of LastTimeCheck: an ERROR_ code; type and size as it reports them.
-    LONG (*readLastCheck)(DWORD* type, void* data, DWORD* size);
-    // SHSetValueW of LastTimeCheck as REG_DWORD, creating the key.
+    // LastTimeCheck as the registry holds it; nullopt when absent.
+    std::optional<RegistryValue> (*readLastCheck)();
+    // LastTimeCheck written as REG_DWORD, the key created when missing.
     void (*writeLastCheck)(DWORD value);
 };
 

@@ -1,6 +1,7 @@
 #include "update/update_decision.h"
 
-#include "update/version_rules.h"
+#include "net/transfer_rules.h"
+#include "update/manifest/version_rules.h"
 
 UpdatePlan DecideUpdate(const std::wstring& installedVersion, const ManifestValues& manifest,
                         const std::wstring& baseUrl)
@@ -12,21 +13,21 @@ UpdatePlan DecideUpdate(const std::wstring& installedVersion, const ManifestValu
     if (installedVersion.empty() || !SplitVersion(installedVersion.c_str(), L'.', installedNumbers)) {
         return plan;
     }
-    if (!IsValidVersion(manifest.version.c_str()) || !IsValidVersion(manifest.miniver.c_str())) {
+    if (!manifest.version.value || !manifest.miniver.value) {
         return plan;
     }
-    if (CompareVersion(manifest.miniver.c_str(), installedVersion.c_str()) > 0) {
+    if (IsNewerVersion(*manifest.miniver.value, installedNumbers)) {
         // Too old for a patch: the full package.
         plan.kind = PackageKind::Full;
         plan.url = manifest.newest;
         plan.manifestKey = L"newest";
         return plan;
     }
-    if (CompareVersion(manifest.version.c_str(), installedVersion.c_str()) > 0) {
+    if (IsNewerVersion(*manifest.version.value, installedNumbers)) {
         // Both versions go in as given: the server keeps one archive per pair of texts.
         plan.kind = PackageKind::Patch;
-        plan.version = manifest.version;
-        plan.manifestKey = installedVersion + L"-" + manifest.version + L"/velmar.diff";
+        plan.version = manifest.version.text;
+        plan.manifestKey = installedVersion + L"-" + manifest.version.text + L"/velmar.diff";
         const std::wstring url = baseUrl + plan.manifestKey;
         if (url.size() <= kMaxUrlChars) {
             plan.url = url;  // a URL that does not fit is never cut and used

@@ -1,121 +1,30 @@
 #include "update/update_driver.h"
 
-#include "base/file_io.h"
 #include "build_settings.h"
 #include "log/update_log.h"
-#include "net/transfer_rules.h"
 #include "update/check_schedule.h"
 #include "update/host_messages.h"
-#include "update/installer_launch.h"
-#include "update/manifest.h"
-#include "update/package_download.h"
-#include "update/package_location.h"
-#include "update/policy_registry.h"
-#include "update/rollout_rules.h"
-#include "update/run_folder.h"
+#include "update/manifest/manifest_fetch.h"
+#include "update/manifest/serial_store.h"
+#include "update/package/run_folder.h"
+#include "update/package_taking.h"
+#include "update/release_offer.h"
 #include "update/update_decision.h"
 #include "update/update_result.h"
 #include "update/updater_registry.h"
-
-std::int32_t g_nUpdateResult = kUpdateSucceeded;
 
 namespace {
 
 constexpr wchar_t kBaseUrl[] = VELMAR_UPDATE_BASE_URL;
 
-// How fetching and installing one package ended.
-struct PackageOutcome {
-    InstallerResult result = InstallerResult::NotStarted;
-    bool patchMendable = false;  // a failed patch that the full package can mend
-    bool quietHours = false;     // not installed: the quiet hours began, the package is kept
-    std::wstring why;            // for the log, when it failed
+// What a check that was due came to.
+struct CheckOutcome {
+    std::int32_t result = kUpdateSucceeded;
+    bool counts = true;  // false: it counts as not made (the quiet hours began), no time stamp
 };
 
-// Whether the release is offered to this installation yet; the log says why not.
-bool IsOfferedHere(const Manifest& manifest)
-{
-    if (!manifest.rollout) {
-        return true;  // no rollout: offered to all
-    }
-    const std::wstring& version = manifest.main.version;
-    const std::optional<std::uint32_t> rollout = ParseRollout(*manifest.rollout);
-    if (!rollout) {
-        g_updateLog.Stream() << L" RolloutWait:" << version << L" rollout malformed";
-        return false;
-    }
-    const std::optional<std::uint64_t> id = InstallId();
-    if (!id) {
-        g_updateLog.Stream() << L" RolloutPlace:no InstallId could be stored, this run takes the last place";
-    }
-    const std::uint32_t place = id ? RolloutPlace(version, *id) : 9999;  // no id: the last place, offered at 100 only
-    if (IsOffered(place, *rollout)) {
-        return true;
-    }
-    g_updateLog.Stream() << L" RolloutWait:" << version << L" offered to " << *manifest.rollout
-                         << L"% of installations, this one is at " << PlaceAsPercent(place) << L"%";
-    return false;
-}
-
-// Fetches one package, with keys only the exact one the signed manifest binds,
-// and runs its installer unless the quiet hours have begun meanwhile.
-PackageOutcome FetchAndInstall(PackageKind kind, const std::wstring& url, const std::wstring& manifestKey,
-                               const Manifest& manifest, const UpdateKeys& keys, const UpdateOptions& options,
-                               const UpdatePolicy& policy)
-{
-    PackageOutcome outcome;
-    outcome.patchMendable = kind == PackageKind::Patch;
-    std::optional<PackageBinding> binding;
-    if (keys.Any()) {
-        binding = BindingOf(manifest, manifestKey);
-        if (!binding) {
-            outcome.why = L"the manifest binds no [sha256] and [size] for " + manifestKey;
-            g_updateLog.Stream() << L" PackageRejected:" << url << L" " << outcome.why;
-            return outcome;
-        }
-    }
-    PackageFailure failure;
-    std::optional<DownloadedPackage> package = DownloadPackage(kind, url, binding, policy.quietWindow, failure);
-    if (!package) {
-        outcome.why = failure.why;
-        outcome.patchMendable = kind == PackageKind::Patch && failure.mendable;
-        outcome.quietHours = failure.quietHours;
-        return outcome;
-    }
-    NotifyInstalling();
-    outcome.result = kind == PackageKind::Full ? RunFullInstaller(package->Path(), options.installPath, package->Holds())
-                                               : RunPatchArchiveFile(package->Path(), package->Holds());
-    outcome.patchMendable = kind == PackageKind::Patch && outcome.result == InstallerResult::Failed;
-    if (outcome.result == InstallerResult::Failed) {
-        outcome.why = L"setup.exe failed";  // only a patch is mended this way
-    } else if (outcome.result == InstallerResult::StillRunning) {
-        package->LeaveForLater();  // the installer holds both now, and may still read them
-    }
-    return outcome;
-}
-
-// The full package in place of a failed patch, when it can be had: newest set
-// and usable (with keys, bound) and an install folder to give its installer.
-bool CanFallBack(const Manifest& manifest, const UpdateKeys& keys, const UpdateOptions& options)
-{
-    std::wstring fileName;
-    const std::wstring& newest = manifest.main.newest;
-    return HasHttpScheme(newest) && FileNameFromUrl(newest, fileName) && IsPlainFileName(fileName) &&
-           (!keys.Any() || BindingOf(manifest, L"newest")) && IsExistingFolder(options.installPath);
-}
-
-// Whether the release may be installed under the administrator's version pin.
-bool IsWithinPin(const Manifest& manifest, const UpdatePolicy& policy)
-{
-    if (!policy.targetVersionPrefix ||
-        MatchVersionPrefix(*policy.targetVersionPrefix, manifest.main.version) == PrefixMatch::Inside) {
-        return true;
-    }
-    g_updateLog.Stream() << OutsidePrefixLogText(manifest.main.version, *policy.targetVersionPrefix);
-    return false;
-}
-
 // Whether this cycle checks at all, as the policies and the schedule say; the log says why not.
-bool IsCheckDue(const UpdatePolicy& policy)
+bool ShouldCheckNow(const UpdatePolicy& policy)
 {
     if (policy.checkPeriodMinutes && *policy.checkPeriodMinutes == 0) {
         g_updateLog.Stream() << NoAutomaticCheckLogText();
@@ -127,13 +36,11 @@ bool IsCheckDue(const UpdatePolicy& policy)
     }
     const std::int64_t period =
         policy.checkPeriodMinutes ? static_cast<std::int64_t>(*policy.checkPeriodMinutes) * 60 : kDefaultCheckPeriodSeconds;
-    return IsUpdateCheckDue(period) != 0;
+    return IsUpdateCheckDue(period);
 }
 
-// The manifest, the plan, the package, the installer: the result of a check that is due.
-// stamp: false when the check is to count as not made (the quiet hours began).
-std::int32_t CheckAndInstall(const UpdateOptions& options, const UpdateKeys& keys, const UpdatePolicy& policy,
-                             bool& stamp)
+// The manifest, the plan, the package, the installer: a check that is due.
+CheckOutcome CheckAndInstall(const UpdateOptions& options, const UpdateKeys& keys, const UpdatePolicy& policy)
 {
     // A mirror serves the vendor's signed files: everything is checked as for our own server.
     const std::wstring baseUrl = policy.updateUrl.value_or(kBaseUrl);
@@ -142,31 +49,34 @@ std::int32_t CheckAndInstall(const UpdateOptions& options, const UpdateKeys& key
     case ManifestFetch::Fetched:
         break;
     case ManifestFetch::Unavailable:
-        return kUpdateSucceeded;  // as if the server were away: nothing failed that was to be installed
+        return CheckOutcome{kUpdateSucceeded};  // as if the server were away: nothing failed that was to be installed
     case ManifestFetch::Rejected:
-        return kUpdateFailed;
+        return CheckOutcome{kUpdateFailed};
     }
     const Manifest& manifest = fetched.manifest;
-    g_updateLog.Stream() << L" NewVer:" << manifest.main.version << L" MinVer:" << manifest.main.miniver;
-    if (keys.Any() && !AcceptSignedManifest(manifest, keys, *fetched.signingKey)) {
-        return kUpdateFailed;  // stale, replayed or malformed: someone answers who must not
+    g_updateLog.Stream() << L" NewVer:" << manifest.main.version.text << L" MinVer:" << manifest.main.miniver.text;
+    if (keys.Any() && !AcceptSignedManifest(manifest, keys, *fetched.signingKey, CurrentUnixTime())) {
+        return CheckOutcome{kUpdateFailed};  // stale, replayed or malformed: someone answers who must not
     }
 
     const UpdatePlan plan = DecideUpdate(options.installedVersion, manifest.main, baseUrl);
     if (plan.kind == PackageKind::None || !IsWithinPin(manifest, policy) || !IsOfferedHere(manifest)) {
-        return kUpdateSucceeded;
+        return CheckOutcome{kUpdateSucceeded};
     }
     if (plan.kind == PackageKind::Patch) {
         NotifyUpdateAvailable(plan.version.c_str());  // never for the full package
     }
-    PackageOutcome outcome = FetchAndInstall(plan.kind, plan.url, plan.manifestKey, manifest, keys, options, policy);
-    if (outcome.result != InstallerResult::Succeeded && outcome.patchMendable && CanFallBack(manifest, keys, options)) {
-        g_updateLog.Stream() << L" PatchFallback:" << outcome.why << L", taking the full package";
-        outcome = FetchAndInstall(PackageKind::Full, manifest.main.newest, L"newest", manifest, keys, options, policy);
+    PackageOutcome outcome = TakePlannedPackage(plan, manifest, keys, options, policy);
+    if (outcome.result != InstallerResult::Succeeded && outcome.fullPackageCanMend) {
+        if (const std::optional<PackageOrder> full = FallbackOrder(manifest, keys, options)) {
+            g_updateLog.Stream() << L" PatchFallback:" << outcome.why << L", taking the full package";
+            outcome = FetchAndInstall(*full, options, policy);
+        }
     }
     // Kept for the first run after the quiet hours, which then checks at once.
-    stamp = !outcome.quietHours;
-    return outcome.result == InstallerResult::Succeeded || outcome.quietHours ? kUpdateSucceeded : kUpdateFailed;
+    const bool installed = outcome.result == InstallerResult::Succeeded;
+    return CheckOutcome{installed || outcome.quietHoursBegan ? kUpdateSucceeded : kUpdateFailed,
+                        !outcome.quietHoursBegan};
 }
 
 }  // namespace
@@ -181,14 +91,14 @@ int RunUpdateCycle(const UpdateOptions& options, const UpdateKeys& keys, const U
         for (const std::wstring& entry : policy.logEntries) {
             g_updateLog.Stream() << entry;
         }
-        RemoveLeftRunFolders();
+        RemoveLeftRunFolders(LeftFolders());
         result = kUpdateSucceeded;
         if (policy.updatesOff) {
             g_updateLog.Stream() << UpdatesOffLogText();  // no server is asked, no time stamp written
-        } else if (IsCheckDue(policy)) {
-            bool stamp = true;
-            result = CheckAndInstall(options, keys, policy, stamp);
-            if (stamp) {
+        } else if (ShouldCheckNow(policy)) {
+            const CheckOutcome checked = CheckAndInstall(options, keys, policy);
+            result = checked.result;
+            if (checked.counts) {
                 SaveLastCheckTime();
             }
         }
@@ -196,9 +106,8 @@ int RunUpdateCycle(const UpdateOptions& options, const UpdateKeys& keys, const U
         // Whatever went wrong, the host still learns that the cycle has ended.
         result = kUpdateFailed;
     }
-    g_nUpdateResult = result;
     try {
-        NotifyComplete(g_nUpdateResult);
+        NotifyComplete(result);
     } catch (...) {
     }
     return 0;

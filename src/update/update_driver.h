@@ -1,9 +1,9 @@
 // Update mode: one whole update cycle.
 #pragma once
 
-#include "update/update_keys.h"
+#include "update/manifest/update_keys.h"
 #include "update/update_options.h"
-#include "update/update_policy.h"
+#include "update/policy/update_policy.h"
 
 // Runs one cycle and reports it to the host window; always returns 0. Files
 // the cycle acts on must be signed with one of the keys, when there are any;

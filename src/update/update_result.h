@@ -5,6 +5,3 @@
 
 constexpr std::int32_t kUpdateSucceeded = 1;  // nothing failed: not due, nothing to install, installed
 constexpr std::int32_t kUpdateFailed = 3;     // an update was to be fetched and failed
-
-// The last cycle's result, set once at its end; kUpdateSucceeded before any.
-extern std::int32_t g_nUpdateResult;

@@ -1,48 +1,38 @@
 #include "update/updater_registry.h"
 
 #include "base/random.h"
-
-#include <windows.h>
-#include <shlwapi.h>
+#include "base/registry.h"
 
 namespace {
 
 constexpr wchar_t kLeftFoldersValue[] = L"LeftFolders";
 constexpr wchar_t kInstallIdValue[] = L"InstallId";
-constexpr std::uint64_t kLargestSerial = 0x7FFFFFFFFFFFFFFFull;
 // Far more than a few folder paths; a longer list is not ours.
-constexpr DWORD kMaxListBytes = 64 * 1024;
+constexpr std::size_t kMaxListBytes = 64 * 1024;
+
+std::vector<std::wstring> ReadLeftFolders()
+{
+    return TextListOf(ReadRegistryValue(HKEY_CURRENT_USER, kVelmarUserKey, kLeftFoldersValue, kMaxListBytes))
+        .value_or(std::vector<std::wstring>());
+}
+
+DWORD SaveLeftFolders(const std::vector<std::wstring>& folders)
+{
+    // None left: the value goes.
+    return folders.empty() ? DeleteRegistryValue(HKEY_CURRENT_USER, kVelmarUserKey, kLeftFoldersValue)
+                           : WriteTextList(HKEY_CURRENT_USER, kVelmarUserKey, kLeftFoldersValue, folders);
+}
 
 }  // namespace
 
-std::optional<std::uint64_t> ReadManifestSerial(const std::wstring& valueName)
-{
-    std::uint64_t stored = 0;
-    DWORD type = REG_NONE;
-    DWORD size = sizeof stored;
-    // As for the time stamp: only an 8-byte REG_QWORD counts.
-    const DWORD status = ::SHGetValueW(HKEY_CURRENT_USER, kUpdaterRegistryKey, valueName.c_str(), &type, &stored, &size);
-    if (status != ERROR_SUCCESS || type != REG_QWORD || size != sizeof stored || stored > kLargestSerial) {
-        return std::nullopt;
-    }
-    return stored;
-}
-
-void SaveManifestSerial(const std::wstring& valueName, std::uint64_t serial)
-{
-    // A failed write leaves the older serial; the next manifest is judged by that.
-    ::SHSetValueW(HKEY_CURRENT_USER, kUpdaterRegistryKey, valueName.c_str(), REG_QWORD, &serial, sizeof serial);
-}
-
 std::optional<std::uint64_t> InstallId()
 {
-    std::uint64_t id = 0;
-    DWORD type = REG_NONE;
-    DWORD size = sizeof id;
-    if (::SHGetValueW(HKEY_CURRENT_USER, kUpdaterRegistryKey, kInstallIdValue, &type, &id, &size) == ERROR_SUCCESS &&
-        type == REG_QWORD && size == sizeof id && id != 0) {
-        return id;
+    const std::optional<std::uint64_t> stored =
+        QwordOf(ReadRegistryValue(HKEY_CURRENT_USER, kVelmarUserKey, kInstallIdValue, sizeof(std::uint64_t)));
+    if (stored && *stored != 0) {
+        return stored;
     }
+    std::uint64_t id = 0;
     do {
         if (!RandomBytes(&id, sizeof id)) {
             return std::nullopt;
@@ -50,49 +40,10 @@ std::optional<std::uint64_t> InstallId()
     } while (id == 0);
     // An id that is not kept would place the installation anew each run, and so
     // sooner or later inside every rollout: none then.
-    if (::SHSetValueW(HKEY_CURRENT_USER, kUpdaterRegistryKey, kInstallIdValue, REG_QWORD, &id, sizeof id) !=
-        ERROR_SUCCESS) {
+    if (WriteQword(HKEY_CURRENT_USER, kVelmarUserKey, kInstallIdValue, id) != ERROR_SUCCESS) {
         return std::nullopt;
     }
     return id;
 }
 
-std::vector<std::wstring> ReadLeftFolders()
-{
-    std::vector<wchar_t> data(kMaxListBytes / sizeof(wchar_t) + 2, L'\0');
-    DWORD type = REG_NONE;
-    DWORD size = kMaxListBytes;
-    std::vector<std::wstring> folders;
-    if (::SHGetValueW(HKEY_CURRENT_USER, kUpdaterRegistryKey, kLeftFoldersValue, &type, data.data(), &size) !=
-            ERROR_SUCCESS ||
-        type != REG_MULTI_SZ) {
-        return folders;
-    }
-    // The zeros behind the data end the last string even when the value lacks them.
-    for (const wchar_t* next = data.data(); next < data.data() + size / sizeof(wchar_t) && *next != L'\0';) {
-        folders.emplace_back(next);
-        next += folders.back().size() + 1;
-    }
-    return folders;
-}
-
-bool SaveLeftFolders(const std::vector<std::wstring>& folders)
-{
-    std::wstring list;
-    for (const std::wstring& folder : folders) {
-        list += folder;
-        list += L'\0';
-    }
-    list += L'\0';
-    const DWORD bytes = static_cast<DWORD>(list.size() * sizeof(wchar_t));
-    DWORD status = ERROR_SUCCESS;
-    if (folders.empty()) {
-        status = ::SHDeleteValueW(HKEY_CURRENT_USER, kUpdaterRegistryKey, kLeftFoldersValue);
-        status = status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;  // nothing to delete
-    } else {
-        status = ::SHSetValueW(HKEY_CURRENT_USER, kUpdaterRegistryKey, kLeftFoldersValue, REG_MULTI_SZ, list.data(),
-                               bytes);
-    }
-    ::SetLastError(status);
-    return status == ERROR_SUCCESS;
-}
+FolderRecords LeftFolders() { return FolderRecords{&ReadLeftFolders, &SaveLeftFolders}; }

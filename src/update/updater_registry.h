@@ -1,19 +1,12 @@
-// What the updater keeps of its own beside LastTimeCheck, under
+// What the cycle keeps of its own beside LastTimeCheck, under
 // HKEY_CURRENT_USER\Software\Orvanta Velmar\Velmar. Each value counts only with
 // its own type and size: anything else reads as absent.
 #pragma once
 
+#include "update/package/run_folder.h"
+
 #include <cstdint>
 #include <optional>
-#include <string>
-#include <vector>
-
-constexpr wchar_t kUpdaterRegistryKey[] = L"Software\\Orvanta Velmar\\Velmar";
-
-// The highest manifest serial accepted under one signing key (REG_QWORD
-// `valueName`); nullopt when absent, of another type or size, or above 2^63 - 1.
-std::optional<std::uint64_t> ReadManifestSerial(const std::wstring& valueName);
-void SaveManifestSerial(const std::wstring& valueName, std::uint64_t serial);
 
 // This installation's random id for staged rollouts (REG_QWORD InstallId),
 // drawn once from the system's cryptographic generator and never 0; drawn anew
@@ -22,8 +15,5 @@ void SaveManifestSerial(const std::wstring& valueName, std::uint64_t serial);
 std::optional<std::uint64_t> InstallId();
 
 // Run folders not yet known to be gone (REG_MULTI_SZ LeftFolders), each
-// recorded from its creation until it is removed; one text per folder (see
-// update/run_folder.h). False, with GetLastError() saying why, when the list
-// could not be stored.
-std::vector<std::wstring> ReadLeftFolders();
-bool SaveLeftFolders(const std::vector<std::wstring>& folders);
+// recorded from its creation until it is removed, one text per folder.
+FolderRecords LeftFolders();

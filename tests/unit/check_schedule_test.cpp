@@ -26,7 +26,7 @@ struct FakeMachine {
     std::int64_t now = kNow;
     int clockReads = 0;
 
-    // What SHGetValueW reports: status, type and bytes (copied only on success).
+    // What the registry holds: status, type and bytes (read only on success).
     LONG readStatus = ERROR_FILE_NOT_FOUND;
     DWORD valueType = REG_NONE;
     std::vector<unsigned char> valueBytes;
@@ -50,16 +50,13 @@ std::int64_t FakeTime()
     return g_fake.now;
 }
 
-LONG FakeRead(DWORD* type, void* data, DWORD* size)
+std::optional<RegistryValue> FakeRead()
 {
     ++g_fake.registryReads;
-    EXPECT_EQ(4u, *size);
-    if (g_fake.readStatus == ERROR_SUCCESS) {
-        std::memcpy(data, g_fake.valueBytes.data(), g_fake.valueBytes.size());
-        *type = g_fake.valueType;
-        *size = static_cast<DWORD>(g_fake.valueBytes.size());
+    if (g_fake.readStatus != ERROR_SUCCESS) {
+        return std::nullopt;
     }
-    return g_fake.readStatus;
+    return RegistryValue{g_fake.valueType, g_fake.valueBytes};
 }
 
 void FakeWrite(DWORD value) { g_fake.writes.push_back(value); }

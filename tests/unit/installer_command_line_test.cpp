@@ -1,4 +1,4 @@
-#include "update/installer_command_line.h"
+#include "update/install/installer_command_line.h"
 
 #include <windows.h>
 #include <shellapi.h>

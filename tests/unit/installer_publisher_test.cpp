@@ -1,6 +1,6 @@
 // The installer's publisher check on the fake installer as the build signs it (tests/CMakeLists.txt);
 // ctest names the build folder and the publishers' pins, as openssl prints them, in the environment.
-#include "update/installer_publisher.h"
+#include "update/install/installer_publisher.h"
 
 #include "base/hex_text.h"
 #include "test_files.h"

@@ -1,4 +1,4 @@
-#include "update/manifest_rules.h"
+#include "update/manifest/manifest_rules.h"
 
 #include <gtest/gtest.h>
 
@@ -58,7 +58,7 @@ TEST(ManifestRules, VerdictForEachMissingOrBadField)
         {L"20", L"2020-01-01T00:00:00Z", 21u, ManifestVerdict::Expired},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(c.verdict, JudgeManifest(c.serial, c.expires, now, c.accepted)) << c.serial << " " << c.expires;
+        EXPECT_EQ(c.verdict, JudgeManifest(ParseManifestSerial(c.serial), ParseManifestTime(c.expires), now, c.accepted)) << c.serial << " " << c.expires;
     }
 }
 

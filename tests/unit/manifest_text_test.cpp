@@ -1,4 +1,4 @@
-#include "update/manifest_text.h"
+#include "update/manifest/manifest_text.h"
 
 #include "test_files.h"
 

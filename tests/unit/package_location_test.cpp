@@ -1,4 +1,4 @@
-#include "update/package_location.h"
+#include "update/package/package_location.h"
 
 #include <gtest/gtest.h>
 

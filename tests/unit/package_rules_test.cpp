@@ -1,4 +1,4 @@
-#include "update/package_rules.h"
+#include "update/package/package_rules.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,5 @@
-#include "update/partial_download.h"
+#include "update/package/partial_download.h"
+#include "update/package/resume_rules.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "update/rollout_rules.h"
-#include "update/version_rules.h"
+#include "update/manifest/rollout_rules.h"
+#include "update/manifest/version_rules.h"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +7,13 @@
 #include <string>
 
 namespace {
+
+VersionNumbers Numbers(const std::wstring& text)
+{
+    VersionNumbers numbers;
+    SplitVersion(text.c_str(), L'.', numbers);
+    return numbers;
+}
 
 TEST(RolloutRules, SyntaxAndWhoIsOffered)
 {
@@ -28,7 +35,7 @@ TEST(RolloutRules, SyntaxAndWhoIsOffered)
     EXPECT_FALSE(IsOffered(0, *ParseRollout(L"0")));
     EXPECT_TRUE(IsOffered(9999, *ParseRollout(L"100")));
     // Worked out apart from the program: big-endian, decimal id, the version as written.
-    EXPECT_EQ(9699u, RolloutPlace(L"1.0.0.9", 1234567890123456789ull));
+    EXPECT_EQ(9699u, RolloutPlace({1, 0, 0, 9}, 1234567890123456789ull));
     EXPECT_EQ(L"37.12", PlaceAsPercent(3712));
     EXPECT_EQ(L"0.05", PlaceAsPercent(5));
 }
@@ -40,8 +47,8 @@ TEST(RolloutRules, EverySpellingOfAVersionHasOnePlace)
         {L"1.0.0.9", L"1.0.0.9"},   {L"1.0.0.09", L"1.0.0.9"}, {L"1.0.0.9.", L"1.0.0.9"}, {L"01.00.000.9", L"1.0.0.9"},
         {L".1..0.0.9", L"1.0.0.9"}, {L"1.0.0.9x", L"1.0.0.9"}, {L"2.0.0.010", L"2.0.0.10"}};
     for (const auto& spelling : spellings) {
-        EXPECT_EQ(spelling.second, CanonicalVersion(spelling.first.c_str()));
-        EXPECT_EQ(RolloutPlace(spelling.second, 77), RolloutPlace(spelling.first, 77)) << spelling.first;
+        EXPECT_EQ(spelling.second, CanonicalVersion(Numbers(spelling.first)));
+        EXPECT_EQ(RolloutPlace(Numbers(spelling.second), 77), RolloutPlace(Numbers(spelling.first), 77)) << spelling.first;
     }
 }
 
@@ -51,9 +58,9 @@ TEST(RolloutRules, PlacesSpreadEvenlyAndDifferPerRelease)
     int samePlace = 0;
     for (std::uint64_t id = 1; id <= 10000; ++id) {
         const std::uint64_t installId = id * 0x9E3779B97F4A7C15ull;  // ids spread over 64 bits
-        const std::uint32_t place = RolloutPlace(L"1.0.0.9", installId);
+        const std::uint32_t place = RolloutPlace({1, 0, 0, 9}, installId);
         admitted += IsOffered(place, 2500) ? 1 : 0;
-        samePlace += place == RolloutPlace(L"1.0.0.10", installId) ? 1 : 0;
+        samePlace += place == RolloutPlace({1, 0, 0, 10}, installId) ? 1 : 0;
     }
     EXPECT_GE(admitted, 2350);
     EXPECT_LE(admitted, 2650);

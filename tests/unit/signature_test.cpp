@@ -1,6 +1,5 @@
-#include "update/der_signature.h"
 #include "base/sha256.h"
-#include "update/signature_check.h"
+#include "update/manifest/signature_check.h"
 
 #include <gtest/gtest.h>
 

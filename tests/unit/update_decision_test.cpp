@@ -1,7 +1,7 @@
 #include "update/update_decision.h"
 
 #include "app/command_line_options.h"
-#include "update/manifest_text.h"
+#include "update/manifest/manifest_value.h"
 
 #include <windows.h>
 

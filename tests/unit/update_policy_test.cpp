@@ -1,5 +1,5 @@
-#include "update/policy_registry.h"
-#include "update/update_policy.h"
+#include "update/policy/policy_registry.h"
+#include "update/policy/update_policy.h"
 
 #include <shlwapi.h>
 
@@ -34,7 +34,7 @@ Values Quiet(PolicyValue hour, PolicyValue minute, PolicyValue duration)
 std::wstring Summary(const UpdatePolicy& p)
 {
     const auto w = p.quietWindow.value_or(QuietWindow{});
-    return (p.updatesOff ? L"off " : L"") + (p.targetVersionPrefix ? L"prefix=" + *p.targetVersionPrefix + L" " : L"") +
+    return (p.updatesOff ? L"off " : L"") + (p.targetVersionPrefix ? L"prefix=" + p.targetVersionPrefix->Shown() + L" " : L"") +
            (p.checkPeriodMinutes ? L"period=" + std::to_wstring(*p.checkPeriodMinutes) + L" " : L"") +
            (p.quietWindow ? L"quiet=" + std::to_wstring(w.startMinute) + L"+" + std::to_wstring(w.durationMinutes) +
                                 L" " : L"") + (p.updateUrl ? L"url=" + *p.updateUrl : L"");
@@ -50,18 +50,23 @@ UpdatePolicy Interpret(const Values& values)
 
 TEST(UpdatePolicy, VersionPrefixTable)
 {
-    using M = PrefixMatch;
+    enum class M { Inside, Outside, Malformed };
     const struct { const wchar_t* prefix; const wchar_t* version; M match; } cases[] = {
         {L"1", L"1.4.0.2", M::Inside},     {L"1.0", L"1.0.0.9", M::Inside},   {L"1.0.", L"1.0.0.9", M::Inside},
         {L"01.0", L"1.0.0.9", M::Inside},  {L"1.2.3", L"1.2.3.7", M::Inside}, {L"1.0.0.9.", L"1.0.0.9", M::Inside},
         {L"2147483647", L"2147483647.0.0.1", M::Inside}, {L"1.2.3", L"1.2.34.0", M::Outside},
         {L"1.0", L"1.1.0.0", M::Outside},  {L"1", L"10.0.0.0", M::Outside},   {L"1.0", L"1", M::Outside},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(c.match, MatchVersionPrefix(c.prefix, c.version)) << testing::PrintToString(std::wstring(c.prefix));
+    for (const auto& c : cases) {
+        VersionNumbers version;
+        SplitVersion(c.version, L'.', version);
+        const auto prefix = ParseVersionPrefix(c.prefix);
+        EXPECT_EQ(c.match, !prefix ? M::Malformed : StartsWithPrefix(version, *prefix) ? M::Inside : M::Outside)
+            << testing::PrintToString(std::wstring(c.prefix));
+    }
     for (const wchar_t* bad : {L"", L".", L"a", L"1.x", L" 1", L"1 ", L"+1", L"-1", L"1.0.0.9.1", L"1..2", L".1",
                                L"1..", L"2147483648", L"99999999999999999999", L"1,0", L"\xFF11"})
-        EXPECT_EQ(M::Malformed, MatchVersionPrefix(bad, L"1.0.0.9")) << testing::PrintToString(std::wstring(bad));
+        EXPECT_FALSE(ParseVersionPrefix(bad)) << testing::PrintToString(std::wstring(bad));
 }
 
 TEST(UpdatePolicy, QuietWindowAndPeriodTables)

@@ -1,4 +1,4 @@
-#include "update/version_rules.h"
+#include "update/manifest/version_rules.h"
 
 #include <gtest/gtest.h>
 
@@ -65,7 +65,7 @@ TEST(VersionRules, IsValidVersionWantsExactlyFourNumbers)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(std::wstring(c.text)));
-        EXPECT_EQ(c.valid, IsValidVersion(c.text));
+        EXPECT_EQ(c.valid, ParseManifestVersion(c.text).has_value());
     }
 }
 
@@ -100,40 +100,6 @@ TEST(VersionRules, IsNewerVersionComparesTheFirstFourNumbers)
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.a) + " vs " + testing::PrintToString(c.b));
         EXPECT_EQ(c.newer, IsNewerVersion(c.a, c.b));
-    }
-}
-
-TEST(VersionRules, CompareVersionIsANewerThanTest)
-{
-    const struct {
-        const wchar_t* a;
-        const wchar_t* b;
-        int result;
-    } cases[] = {
-        {L"1.0.0.10", L"1.0.0.9", 1},
-        {L"1.0.0.9", L"1.0.0.10", 0},  // older is 0, never -1
-        {L"1.0.0.9", L"1.0.0.9", 0},
-        {L"1.0.0.0", L"0.9.9.9", 1},
-        {L"1.0.0.9x", L"1.0.0.9", 0},
-        {L"1.0.0.9", L"1.0.0.8x", 1},
-        {L"1..2.3.4", L"1.2.3.4", 0},
-        {L".1.2.3.5.", L"1.2.3.4", 1},
-        {L"a.b.c.d", L"0.0.0.0", 0},
-        {L"a.b.c.d", L"-1.0.0.0", 1},
-        {L"1.0.0.99999999999", L"1.0.0.2147483647", 0},  // saturated: equal
-        {L"1.0.0.2147483648", L"1.0.0.3000000000", 0},
-        {L"1.0.0.2147483647", L"1.0.0.2147483646", 1},
-        {L"1.2.0.1", L"1.2", 1},
-        {L"1.2.0.0", L"1.2", 0},
-        {L"1.0.0.0", L"", 1},     // b without numbers counts as 0.0.0.0
-        {L"1.0.0.0", L"..", 1},
-        {L"", L"1.0.0.0", -1},
-        {L"..", L"1.0.0.0", -1},
-        {L"", L"", -1},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(testing::PrintToString(std::wstring(c.a)) + " vs " + testing::PrintToString(std::wstring(c.b)));
-        EXPECT_EQ(c.result, CompareVersion(c.a, c.b));
     }
 }
 

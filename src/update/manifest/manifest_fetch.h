@@ -1,0 +1,26 @@
+// The update server's manifest, version.ini: fetched into memory, checked and
+// parsed once; nothing of it is written to disk.
+#pragma once
+
+#include "update/manifest/manifest_value.h"
+#include "update/manifest/update_keys.h"
+
+#include <cstddef>
+#include <optional>
+#include <string>
+
+enum class ManifestFetch {
+    Fetched,      // downloaded whole and, with keys, signed by one of them
+    Unavailable,  // could not be downloaded: as if the server were away
+    Rejected,     // its signature is missing or wrong: someone answers who must not
+};
+
+struct FetchedManifest {
+    ManifestFetch status = ManifestFetch::Unavailable;
+    Manifest manifest;                      // parsed from the very bytes that were checked
+    std::optional<std::size_t> signingKey;  // with keys: the index of the key that signed it
+};
+
+// Downloads the manifest and, with keys, its signature, both within one time
+// budget; with keys the bytes are checked before they are parsed.
+FetchedManifest FetchManifest(const std::wstring& url, const UpdateKeys& keys);

@@ -1,0 +1,24 @@
+// The highest manifest serial accepted under each signing key, kept under
+// HKCU\Software\Orvanta Velmar\Velmar, so that an older signed manifest served
+// again is refused.
+#pragma once
+
+#include "update/manifest/manifest_value.h"
+#include "update/manifest/update_keys.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// The registry value that holds the highest serial accepted under this key:
+// "ManifestSerial-" and the first 16 hex digits of the SHA-256 of the key's DER
+// SubjectPublicKeyInfo.
+std::wstring ManifestSerialValueName(const UpdateKey& key);
+
+// A signed manifest's serial and expiry, against nowSeconds (Unix time) and the
+// highest serial accepted under the key that signed it (keys.keys[signer]); an
+// accepted serial is stored at once. The keys are listed in the order they take
+// over: once a key has a serial record, a manifest signed with a key listed
+// before it is refused. False, with one log entry naming the reason, when it is refused.
+bool AcceptSignedManifest(const Manifest& manifest, const UpdateKeys& keys, std::size_t signer,
+                          std::int64_t nowSeconds);

@@ -1,0 +1,283 @@
+#include "update/package/run_folder.h"
+
+#include "base/decimal_text.h"
+#include "base/file_io.h"
+#include "base/random.h"
+#include "log/update_log.h"
+
+#include <algorithm>
+#include <utility>
+#include <vector>
+
+namespace {
+
+constexpr std::uint32_t kFolderNumbers = 32768;
+constexpr int kFolderDraws = 8;
+constexpr DWORD kOpenFolder = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+// What a hold shares: no delete access, so nobody renames, moves or removes the folder.
+constexpr DWORD kShareAllButDelete = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+enum class Removal { Gone, Held, Refused };
+
+// %TEMP% followed by a number from 0 to 32767 without leading zeros: only such
+// a folder is ever touched, whatever the registry says.
+bool IsRunFolder(const std::wstring& folder)
+{
+    const std::wstring temp = TempFolder();
+    if (temp.empty() || folder.size() <= temp.size() || folder.compare(0, temp.size(), temp) != 0) {
+        return false;
+    }
+    const std::wstring number = folder.substr(temp.size());
+    const std::optional<std::uint64_t> value = ParsePlainDecimal(number, kFolderNumbers - 1);
+    return value && std::to_wstring(*value) == number;
+}
+
+std::optional<FolderId> IdOf(HANDLE folder, DWORD& attributes)
+{
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!::GetFileInformationByHandle(folder, &info)) {
+        return std::nullopt;
+    }
+    attributes = info.dwFileAttributes;
+    return FolderId{info.dwVolumeSerialNumber, (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+}
+
+// Where an open file really is, links resolved; empty when the system cannot say.
+std::wstring FinalPathOf(HANDLE file)
+{
+    std::vector<wchar_t> name(MAX_PATH);
+    for (;;) {
+        const DWORD length = ::GetFinalPathNameByHandleW(file, name.data(), static_cast<DWORD>(name.size()), 0);
+        if (length == 0 || length < name.size()) {
+            return std::wstring(name.data(), length);
+        }
+        name.resize(length + 1);
+    }
+}
+
+// Why an open folder is not the plain folder `path` names directly in %TEMP%;
+// null when it is. Wine opens through a link even when told not to: the
+// attributes come from the path too, and where the handle really is must be
+// the temporary folder's own child (when the system can name both).
+const wchar_t* NotPlainFolder(HANDLE folder, const std::wstring& path, DWORD handleAttributes)
+{
+    const DWORD pathAttributes = ::GetFileAttributesW(path.c_str());
+    if (pathAttributes == INVALID_FILE_ATTRIBUTES ||
+        ((pathAttributes | handleAttributes) & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        return L"a link";
+    }
+    if ((handleAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        return L"not a folder";
+    }
+    const std::wstring temp = TempFolder();
+    HandleOwner parent(::CreateFileW(temp.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    std::wstring expected = parent.Valid() ? FinalPathOf(parent.Get()) : std::wstring();
+    const std::wstring actual = FinalPathOf(folder);
+    if (expected.empty() || actual.empty()) {
+        return nullptr;
+    }
+    expected += (expected.back() == L'\\' ? L"" : L"\\") + path.substr(temp.size());
+    const bool same = ::CompareStringOrdinal(actual.c_str(), static_cast<int>(actual.size()), expected.c_str(),
+                                             static_cast<int>(expected.size()), TRUE) == CSTR_EQUAL;
+    return same ? nullptr : L"a link";
+}
+
+// Deletes the plain files directly in a held folder, listed through its
+// handle; folders and links inside stay, and nothing is reached through them.
+void DeleteFilesIn(HANDLE folder, const std::wstring& path)
+{
+    std::vector<ULONGLONG> buffer(8192);  // aligned for FILE_FULL_DIR_INFO
+    const DWORD bytes = static_cast<DWORD>(buffer.size() * sizeof(ULONGLONG));
+    std::vector<std::wstring> names;
+    for (FILE_INFO_BY_HANDLE_CLASS kind = FileFullDirectoryRestartInfo;
+         ::GetFileInformationByHandleEx(folder, kind, buffer.data(), bytes); kind = FileFullDirectoryInfo) {
+        const auto* entry = reinterpret_cast<const FILE_FULL_DIR_INFO*>(buffer.data());
+        for (;;) {
+            if ((entry->FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0) {
+                names.emplace_back(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
+            }
+            if (entry->NextEntryOffset == 0) {
+                break;
+            }
+            entry = reinterpret_cast<const FILE_FULL_DIR_INFO*>(reinterpret_cast<const char*>(entry) +
+                                                                entry->NextEntryOffset);
+        }
+    }
+    for (const std::wstring& name : names) {
+        ::DeleteFileW((path + L"\\" + name).c_str());
+    }
+}
+
+bool IsGone(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+
+// Removes a recorded folder, if it is still the one recorded. It is opened
+// without following links and held against others while its files go, then
+// deleted through that handle. Held: something still holds it, try later.
+Removal RemoveRecorded(const std::wstring& path, const FolderId& id, const wchar_t*& why)
+{
+    if (!IsRunFolder(path)) {
+        why = L"not a run folder";
+        return Removal::Refused;
+    }
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return IsGone(::GetLastError()) ? Removal::Gone : Removal::Held;
+    }
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        why = L"a link";
+        return Removal::Refused;
+    }
+    HandleOwner folder(::CreateFileW(path.c_str(), DELETE | FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                                     kShareAllButDelete, nullptr, OPEN_EXISTING, kOpenFolder, nullptr));
+    if (!folder.Valid()) {
+        return IsGone(::GetLastError()) ? Removal::Gone : Removal::Held;
+    }
+    DWORD handleAttributes = 0;
+    const std::optional<FolderId> found = IdOf(folder.Get(), handleAttributes);
+    why = found ? NotPlainFolder(folder.Get(), path, handleAttributes) : L"its file id cannot be read";
+    if (why == nullptr && !(*found == id)) {
+        why = L"another folder than the one recorded";
+    }
+    if (why != nullptr) {
+        return Removal::Refused;
+    }
+    DeleteFilesIn(folder.Get(), path);
+    FILE_DISPOSITION_INFO disposition = {};
+    disposition.DeleteFile = TRUE;
+    return ::SetFileInformationByHandle(folder.Get(), FileDispositionInfo, &disposition, sizeof disposition)
+               ? Removal::Gone
+               : Removal::Held;
+}
+
+void LogSkipped(const std::wstring& path, const wchar_t* why)
+{
+    g_updateLog.Stream() << L" LeftFolderSkipped:" << path << L" " << why;
+}
+
+}  // namespace
+
+std::wstring FormatFolderRecord(const std::wstring& path, const FolderId& id)
+{
+    return path + L"|" + std::to_wstring(id.volume) + L":" + std::to_wstring(id.index);
+}
+
+std::wstring ParseFolderRecord(const std::wstring& record, std::optional<FolderId>& id)
+{
+    id.reset();
+    const std::size_t bar = record.rfind(L'|');
+    const std::size_t colon = record.rfind(L':');
+    if (bar == std::wstring::npos || colon == std::wstring::npos || colon < bar) {
+        return record;
+    }
+    const auto volume = ParsePlainDecimal(record.substr(bar + 1, colon - bar - 1), MAXDWORD);
+    const auto index = ParsePlainDecimal(record.substr(colon + 1));
+    if (volume && index) {
+        id = FolderId{static_cast<DWORD>(*volume), *index};
+    }
+    return record.substr(0, bar);
+}
+
+WinResult<RunFolder> RunFolder::Create(const FolderRecords& records)
+{
+    using Result = WinResult<RunFolder>;
+    const std::wstring temp = TempFolder();
+    for (int draw = 0; !temp.empty() && draw < kFolderDraws; ++draw) {
+        std::uint32_t number = 0;
+        if (!RandomBelow(kFolderNumbers, number)) {
+            return Result::Failed(WinStatus(ERROR_GEN_FAILURE));
+        }
+        const std::wstring path = temp + std::to_wstring(number);
+        if (!::CreateDirectoryW(path.c_str(), nullptr)) {
+            const WinStatus created = WinStatus::LastError();
+            if (created.Error() == ERROR_ALREADY_EXISTS) {
+                continue;  // someone else's folder, or an earlier run's: what it holds is not ours to run
+            }
+            return Result::Failed(created);
+        }
+        // Held at once, and recorded before anything goes in. The hold has no
+        // delete access itself, so a file can still be renamed into the folder.
+        HandleOwner hold(::CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, kShareAllButDelete,
+                                       nullptr, OPEN_EXISTING, kOpenFolder, nullptr));
+        if (!hold.Valid()) {
+            return Result::Failed(WinStatus::LastError());
+        }
+        DWORD attributes = 0;
+        const std::optional<FolderId> id = IdOf(hold.Get(), attributes);
+        if (!id || NotPlainFolder(hold.Get(), path, attributes) != nullptr) {
+            // Swapped for something else at once: left as it stands.
+            return Result::Failed(WinStatus(ERROR_BAD_PATHNAME));
+        }
+        std::vector<std::wstring> left = records.read();
+        left.push_back(FormatFolderRecord(path, *id));
+        if (const DWORD error = records.save(left)) {
+            hold.Reset();
+            ::RemoveDirectoryW(path.c_str());
+            return Result::Failed(WinStatus(error));
+        }
+        return Result::Of(RunFolder(path, *id, std::move(hold), records));
+    }
+    return Result::Failed(WinStatus(temp.empty() ? ERROR_PATH_NOT_FOUND : ERROR_ALREADY_EXISTS));
+}
+
+RunFolder::RunFolder(std::wstring path, const FolderId& id, HandleOwner hold, const FolderRecords& records)
+    : path_(std::move(path)), id_(id), hold_(std::move(hold)), records_(records)
+{
+}
+
+RunFolder::RunFolder(RunFolder&& other) noexcept
+    : path_(std::exchange(other.path_, std::wstring())), id_(other.id_), hold_(std::move(other.hold_)),
+      records_(other.records_)
+{
+}
+
+RunFolder::~RunFolder()
+{
+    if (path_.empty()) {
+        return;
+    }
+    // Our own hold shares no delete access either. Once it is closed, another
+    // program could swap the folder: the removal then finds another id and leaves it.
+    hold_.Reset();
+    const wchar_t* why = nullptr;
+    const Removal removal = RemoveRecorded(path_, id_, why);
+    if (removal == Removal::Held) {
+        return;  // a later run goes on
+    }
+    if (removal == Removal::Refused) {
+        LogSkipped(path_, why);
+    }
+    std::vector<std::wstring> left = records_.read();
+    left.erase(std::remove(left.begin(), left.end(), FormatFolderRecord(path_, id_)), left.end());
+    records_.save(left);
+}
+
+void RunFolder::LeaveForLater()
+{
+    hold_.Reset();
+    path_.clear();
+}
+
+void RemoveLeftRunFolders(const FolderRecords& records)
+{
+    const std::vector<std::wstring> left = records.read();
+    if (left.empty()) {
+        return;
+    }
+    std::vector<std::wstring> still;
+    for (const std::wstring& record : left) {
+        std::optional<FolderId> id;
+        const std::wstring path = ParseFolderRecord(record, id);
+        // Without an id nothing tells that run's folder from one another program
+        // made later under the same number: it is not touched.
+        const wchar_t* why = L"recorded without a file id, by an earlier build";
+        const Removal removal = id ? RemoveRecorded(path, *id, why) : Removal::Refused;
+        if (removal == Removal::Held) {
+            still.push_back(record);
+        } else if (removal == Removal::Refused) {
+            LogSkipped(path, why);
+        }
+    }
+    records.save(still);
+}
