@@ -226,6 +226,26 @@ class ResilientDownloads(DownloadFixture):
             shutil.rmtree(os.path.join(harness.TEMP_DIR, old), ignore_errors=True)
             shutil.rmtree(victim, ignore_errors=True)
 
+    def test_links_beside_the_package_lead_nowhere(self):
+        """Wine shows a link to a file as a plain file, and deleting it deletes what it leads to: a link where the
+        partial's state belongs, or one put in the run folder while setup.exe runs, leaves that file alone."""
+        victims = [os.path.join(os.path.dirname(self.app.dir), "victim-%s" % name) for name in ("state", "run")]
+        for victim in victims:
+            with open(victim, "wb") as f:
+                f.write(b"kept")
+        os.makedirs(os.path.join(harness.TEMP_DIR, "VelmarUpdate"))
+        os.symlink(victims[0], os.path.join(harness.TEMP_DIR, "VelmarUpdate", "patch.state"))
+        cycle = threading.Thread(target=self.run_cycle, args=("/v:1.0.0.5",), kwargs={"installer_seconds": 2})
+        cycle.start()
+        self.assertTrue(harness.wait_for(lambda: read_record(self.record) is not None, timeout=30))
+        folder = read_record(self.record)[1][1].split("=", 1)[1].split("\\")[-2]
+        os.symlink(victims[1], os.path.join(harness.TEMP_DIR, folder, "setup-data.bin"))
+        cycle.join()
+        kept = [open(victim, "rb").read() if os.path.exists(victim) else None for victim in victims]
+        for victim in filter(os.path.exists, victims):
+            os.unlink(victim)
+        self.assertEqual([b"kept", b"kept"], kept)
+
     def test_what_stands_where_the_partial_belongs(self):
         partial = os.path.join(harness.TEMP_DIR, "VelmarUpdate")
         cases = {  # name: (what to put in the way, what the log says)

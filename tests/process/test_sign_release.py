@@ -175,6 +175,9 @@ class SignRelease(unittest.TestCase):
                 else:
                     sections = sign_release.Manifest(ini).sections
                     self.assertEqual(reads, {(s, k): sections.get(s.lower(), {}).get(k.lower()) for s, k in reads})
+        # The updater takes a newest over 2083 characters for none: the tool must not bind a package to it.
+        self.ini.write_bytes(MAIN.replace(b".exe\r\n", b".exe?%s\r\n" % (b"a" * 2100)))
+        self.assertRefused(self.ini.read_bytes(), self.tool(KEY), 1, "line 4:")
         # The tool itself: signing writes nothing, --check names the line even under a good signature.
         self.ini.write_bytes(MAIN + b"rollout\r\nrollout=0\r\n")
         self.assertRefused(self.ini.read_bytes(), self.tool(KEY), 1, "line 5:")
