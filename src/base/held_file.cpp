@@ -1,6 +1,7 @@
 #include "base/held_file.h"
 
 #include "base/file_io.h"
+#include "base/plain_file.h"
 
 #include <vector>
 
@@ -28,14 +29,32 @@ WinStatus LockAgainstWrites(HANDLE file)
     }
 }
 
+// Once the read-only handle is open, nobody else can get write or delete
+// access: the file it holds, and the one its path names, must be the one written.
+WinStatus IsTheFileWritten(HANDLE held, const std::wstring& folder, const std::wstring& name, const FileId& written)
+{
+    const std::optional<FileId> heldId = FileIdOf(held);
+    HandleOwner named(::CreateFileW(JoinedPath(folder, name).c_str(), FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    const std::optional<FileId> namedId = named.Valid() ? FileIdOf(named.Get()) : std::nullopt;
+    const bool same = heldId && namedId && *heldId == written && *namedId == written &&
+                      NotPlainEntry(held, folder, name, false) == nullptr;
+    return same ? WinStatus() : WinStatus(ERROR_FILE_INVALID);
+}
+
 }  // namespace
 
-WinStatus HeldFile::Open(const std::wstring& path, DWORD disposition)
+void (*HeldFile::handOverProbe)(const std::wstring& path) = nullptr;
+
+WinStatus HeldFile::Open(const std::wstring& folder, const std::wstring& name, DWORD disposition)
 {
-    handle_.Reset(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
-                                disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
-    path_ = path;
-    return handle_.Valid() ? WinStatus() : WinStatus::LastError();
+    folder_ = folder;
+    name_ = name;
+    WinResult<HandleOwner> opened =
+        OpenPlain(folder, name, GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ, disposition);
+    handle_ = opened.value ? std::move(*opened.value) : HandleOwner();
+    return opened.status;
 }
 
 std::uint64_t HeldFile::Size() const
@@ -66,8 +85,9 @@ WinStatus HeldFile::Truncate(std::uint64_t size)
     return cut ? WinStatus() : WinStatus::LastError();
 }
 
-WinStatus HeldFile::MoveTo(const std::wstring& path)
+WinStatus HeldFile::MoveTo(const std::wstring& folder, const std::wstring& name)
 {
+    const std::wstring path = JoinedPath(folder, name);
     // FILE_RENAME_INFO ends in the new name, of any length.
     std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + (path.size() + 1) * sizeof(wchar_t), 0);
     auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
@@ -78,7 +98,8 @@ WinStatus HeldFile::MoveTo(const std::wstring& path)
     if (!::SetFileInformationByHandle(handle_.Get(), FileRenameInfo, rename, static_cast<DWORD>(buffer.size()))) {
         return WinStatus::LastError();
     }
-    path_ = path;
+    folder_ = folder;
+    name_ = name;
     return WinStatus();
 }
 
@@ -98,9 +119,15 @@ WinStatus HeldFile::KeepForReading()
     if (!handle_.Valid()) {
         return WinStatus(ERROR_INVALID_HANDLE);
     }
-    // Reopened from the handle, never by path: it is this very file. The bridge
-    // shares everything, so it opens beside ours, and its lock keeps writers out
-    // while our writing handle closes.
+    const std::optional<FileId> written = FileIdOf(handle_.Get());
+    if (!written) {
+        const WinStatus unknown = WinStatus::LastError();
+        handle_.Reset();
+        return unknown;
+    }
+    // Reopened from the handle, not by path where the system keeps to that. The
+    // bridge shares everything, so it opens beside ours, and its lock keeps
+    // writers out while our writing handle closes.
     HandleOwner bridge(
         ::ReOpenFile(handle_.Get(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 0));
     const WinStatus locked = bridge.Valid() ? LockAgainstWrites(bridge.Get()) : WinStatus::LastError();
@@ -109,10 +136,19 @@ WinStatus HeldFile::KeepForReading()
         return locked;
     }
     handle_.Reset();
+    if (handOverProbe != nullptr) {
+        handOverProbe(Path());
+    }
     // Shared for reading only: this open fails while anyone else may write or delete it.
     handle_.Reset(::ReOpenFile(bridge.Get(), GENERIC_READ, FILE_SHARE_READ, 0));
-    const WinStatus reopened = handle_.Valid() ? WinStatus() : WinStatus::LastError();
+    WinStatus reopened = handle_.Valid() ? WinStatus() : WinStatus::LastError();
+    if (reopened) {
+        reopened = IsTheFileWritten(handle_.Get(), folder_, name_, *written);
+    }
     OVERLAPPED start = {};
     ::UnlockFileEx(bridge.Get(), 0, MAXDWORD, MAXDWORD, &start);
+    if (!reopened) {
+        handle_.Reset();
+    }
     return reopened;
 }

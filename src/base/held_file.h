@@ -4,6 +4,7 @@
 #pragma once
 
 #include "base/handle_owner.h"
+#include "base/plain_file.h"
 #include "base/win_status.h"
 
 #include <windows.h>
@@ -19,11 +20,12 @@ public:
 
     // Each call that can fail says why in its status.
 
-    // Opens for reading, writing and deletion, shared for reading only;
-    // disposition is OPEN_EXISTING or CREATE_ALWAYS.
-    WinStatus Open(const std::wstring& path, DWORD disposition);
+    // Opens folder\name for reading, writing and deletion, shared for reading
+    // only, once proven a plain file of ours (OpenPlain); disposition is
+    // OPEN_EXISTING or CREATE_NEW.
+    WinStatus Open(const std::wstring& folder, const std::wstring& name, DWORD disposition);
     bool Valid() const { return handle_.Valid(); }
-    const std::wstring& Path() const { return path_; }
+    std::wstring Path() const { return JoinedPath(folder_, name_); }
     HANDLE Handle() const { return handle_.Get(); }
 
     std::uint64_t Size() const;
@@ -33,8 +35,8 @@ public:
     WinStatus Append(const void* data, std::size_t size);
     // Cut to its first `size` bytes (0: none).
     WinStatus Truncate(std::uint64_t size = 0);
-    // Renames the file while it stays held; the target must not exist.
-    WinStatus MoveTo(const std::wstring& path);
+    // Renames the file into folder\name while it stays held; the target must not exist.
+    WinStatus MoveTo(const std::wstring& folder, const std::wstring& name);
     // Deletes the file and lets it go.
     void Delete();
     // Lets the file go; it stays on disk.
@@ -44,12 +46,20 @@ public:
     // installer that opens the file for reading with FILE_SHARE_READ only (or
     // runs it) can. Windows cannot take write access from an open handle: the
     // bytes are locked against writes while the one handle is traded for the
-    // other, both reopened from the handle itself. Fails, with the file let go,
-    // when anyone else holds it for writing, or keeps a lock on it for longer
-    // than a short wait.
+    // other, both reopened from the handle itself. Wine reopens by path, and
+    // another program could rename the file and put another at its path while
+    // the writing handle is gone: so the file held at the end, and the one its
+    // path names, must be the one written. Fails, with the file let go, when
+    // they are not (ERROR_FILE_INVALID), when anyone else holds it for
+    // writing, or keeps a lock on it for longer than a short wait.
     WinStatus KeepForReading();
+
+    // For tests: called in the hand-over while only the lock's handle, which
+    // shares everything, has the file open.
+    static void (*handOverProbe)(const std::wstring& path);
 
 private:
     HandleOwner handle_;
-    std::wstring path_;
+    std::wstring folder_;
+    std::wstring name_;
 };

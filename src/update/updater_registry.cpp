@@ -10,10 +10,11 @@ constexpr wchar_t kInstallIdValue[] = L"InstallId";
 // Far more than a few folder paths; a longer list is not ours.
 constexpr std::size_t kMaxListBytes = 64 * 1024;
 
-std::vector<std::wstring> ReadLeftFolders()
+std::optional<std::vector<std::wstring>> ReadLeftFolders()
 {
-    return TextListOf(ReadRegistryValue(HKEY_CURRENT_USER, kVelmarUserKey, kLeftFoldersValue, kMaxListBytes))
-        .value_or(std::vector<std::wstring>());
+    const std::optional<RegistryValue> value =
+        ReadRegistryValue(HKEY_CURRENT_USER, kVelmarUserKey, kLeftFoldersValue, kMaxListBytes);
+    return value ? TextListOf(value) : std::vector<std::wstring>();  // absent: none left
 }
 
 DWORD SaveLeftFolders(const std::vector<std::wstring>& folders)

@@ -74,6 +74,11 @@ TransferOutcome TryPackage(const std::wstring& url, const TransferLimits& bounde
     return get(LimitsBefore(bounded, deadline));
 }
 
+// The partial downloads' folder goes when a package leaves nothing in it.
+struct EmptyPartialFolderGoes {
+    ~EmptyPartialFolderGoes() { RemoveEmptyPartialFolder(); }
+};
+
 }  // namespace
 
 void DownloadedPackage::LeaveForLater()
@@ -102,8 +107,9 @@ std::optional<DownloadedPackage> DownloadPackage(const PackageOrder& order, cons
     g_updateLog.Stream() << L"szDownUrl:" << url << path;
 
     // The patch and the full package each keep their own partial download.
+    EmptyPartialFolderGoes tidy;
     PartialDownload partial(order.kind == PackageKind::Full ? L"full" : L"patch");
-    const auto store = std::make_shared<PackageStore>(std::move(partial), url, binding, path);
+    const auto store = std::make_shared<PackageStore>(std::move(partial), url, binding, folder->Path(), order.fileName);
     std::unique_lock<std::mutex> hold(store->mutex);
     if (store->Kept().bytes > 0) {
         g_updateLog.Stream() << L" Resume:" << store->Kept().bytes << L" bytes kept";
@@ -144,7 +150,7 @@ std::optional<DownloadedPackage> DownloadPackage(const PackageOrder& order, cons
         store->KeepFirst(start.keepBytes);
         return std::nullopt;
     }
-    WinResult<HeldFile> held = store->Finish(path);
+    WinResult<HeldFile> held = store->Finish(folder->Path(), order.fileName);
     if (!held.value) {
         g_updateLog.Stream() << L" PackageRejected:" << path << L" could not be held for reading (Windows error "
                              << static_cast<unsigned long>(held.status.Error()) << L")";

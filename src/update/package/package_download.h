@@ -23,7 +23,7 @@ public:
     DownloadedPackage& operator=(DownloadedPackage&&) = delete;
     DownloadedPackage(const DownloadedPackage&) = delete;
 
-    const std::wstring& Path() const { return file_.Path(); }
+    std::wstring Path() const { return file_.Path(); }
     // What an installer that outlives its time limit is handed, so both stay held until it exits.
     std::vector<HANDLE> Holds() const { return {file_.Handle(), folder_.Hold()}; }
     // The installer may still run: the folder stays recorded for a later run to remove.

@@ -2,19 +2,17 @@
 // so a manifest can never make the updater write outside its fresh folder.
 #pragma once
 
+#include "base/plain_file.h"
+
 #include <optional>
 #include <string>
 
 // The name a package URL gives its download: an http or https URL whose last
-// part is a plain file name (see below); nullopt when it cannot be fetched into a run folder.
+// part is a plain file name (IsPlainFileName); nullopt when it cannot be fetched into a run folder.
 std::optional<std::wstring> PackageFileName(const std::wstring& url);
 
 // Everything after the last slash of the URL; false when the URL holds no slash.
 bool FileNameFromUrl(const std::wstring& url, std::wstring& fileName);
-
-// A name that stays inside its folder: not empty, not "." or "..", not a
-// device (NUL, nul.exe, COM1...), and without \ / : * ? " < > | or control characters.
-bool IsPlainFileName(const std::wstring& fileName);
 
 // Folder + "\" + name when it fits a path buffer of `bufferChars` characters
 // (terminator included); empty otherwise.

@@ -8,7 +8,8 @@
 #include <vector>
 
 PackageStore::PackageStore(PartialDownload partial, const std::wstring& url,
-                           const std::optional<PackageBinding>& binding, const std::wstring& directPath)
+                           const std::optional<PackageBinding>& binding, const std::wstring& directFolder,
+                           const std::wstring& fileName)
     : partial_(std::move(partial)), binding_(binding)
 {
     state_.url = url;
@@ -17,13 +18,14 @@ PackageStore::PackageStore(PartialDownload partial, const std::wstring& url,
         state_.sha256 = LowerHex(binding_->sha256.data(), binding_->sha256.size());
     }
     // Without the partial download's folder, the package goes straight into the run folder.
-    const std::wstring path = partial_.Usable() ? partial_.PartPath() : directPath;
+    const std::wstring folder = partial_.Usable() ? partial_.Folder() : directFolder;
+    const std::wstring name = partial_.Usable() ? partial_.PartName() : fileName;
     const std::optional<PartialState> kept = partial_.Usable() ? partial_.Load() : std::nullopt;
     // The same package: the same URL and, with keys, the same hash. Without
     // keys, only a validator can tell the server still has those bytes.
     if (kept && kept->url == url && kept->sha256 == state_.sha256 && (!binding_ || kept->size == state_.size) &&
         CanResume(KeptBytes{0, kept->size, !kept->validator.empty(), binding_.has_value()}) &&
-        file_.Open(path, OPEN_EXISTING)) {
+        file_.Open(folder, name, OPEN_EXISTING)) {
         const std::uint64_t bytes = file_.Size();
         if (bytes > 0 && bytes < kept->size && HashKept(bytes)) {
             state_ = *kept;
@@ -32,9 +34,20 @@ PackageStore::PackageStore(PartialDownload partial, const std::wstring& url,
         }
     }
     if (!file_.Valid()) {
-        fileStatus_ = file_.Open(path, CREATE_ALWAYS);
+        fileStatus_ = CreateAnew(folder, name);
+        if (!fileStatus_ && partial_.Usable()) {
+            partial_.GiveUp(name, fileStatus_);  // straight into the run folder, then
+            fileStatus_ = CreateAnew(directFolder, fileName);
+        }
     }
     Restart();
+}
+
+WinStatus PackageStore::CreateAnew(const std::wstring& folder, const std::wstring& name)
+{
+    // Never opened through whatever stands there: what stands goes first, if it is a plain file of ours.
+    const WinStatus cleared = DeletePlain(folder, name);
+    return cleared ? file_.Open(folder, name, CREATE_NEW) : cleared;
 }
 
 KeptBytes PackageStore::Kept() const
@@ -93,7 +106,10 @@ SinkStep PackageStore::Begin(const ResponseHead& head)
         state_.size = *head.contentLength;
     }
     if (partial_.Usable()) {
-        if (const WinStatus saved = partial_.Save(state_); !saved) {
+        const WinStatus saved = partial_.Save(state_);
+        if (saved.Error() == kNotPlainError || saved.Error() == ERROR_FILE_EXISTS) {
+            partial_.GiveUp(partial_.StateName(), saved);  // not ours at its name: these bytes are not kept
+        } else if (!saved) {
             return SinkStep(TransferEnd::LocalWriteFailed, saved.Error());
         }
     }
@@ -166,10 +182,10 @@ void PackageStore::Discard()
     partial_.ForgetState();
 }
 
-WinResult<HeldFile> PackageStore::Finish(const std::wstring& path)
+WinResult<HeldFile> PackageStore::Finish(const std::wstring& folder, const std::wstring& name)
 {
-    if (file_.Path() != path) {
-        if (const WinStatus moved = file_.MoveTo(path); !moved) {
+    if (file_.Path() != JoinedPath(folder, name)) {
+        if (const WinStatus moved = file_.MoveTo(folder, name); !moved) {
             return WinResult<HeldFile>::Failed(moved);
         }
     }

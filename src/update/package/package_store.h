@@ -21,9 +21,9 @@
 class PackageStore {
 public:
     // Goes on with the bytes the partial download kept when they are of the
-    // same package; without the partial download, writes to directPath.
+    // same package; without the partial download, writes to directFolder\fileName.
     PackageStore(PartialDownload partial, const std::wstring& url, const std::optional<PackageBinding>& binding,
-                 const std::wstring& directPath);
+                 const std::wstring& directFolder, const std::wstring& fileName);
 
     std::mutex mutex;  // taken by each use; never held by the watcher of a transfer
 
@@ -60,11 +60,12 @@ public:
     // Deletes the bytes and their state, so the space comes back now.
     void Discard();
 
-    // The checked package, moved into its run folder and held for reading from
-    // there on; the error when either fails.
-    WinResult<HeldFile> Finish(const std::wstring& path);
+    // The checked package, moved into its run folder as folder\name and held
+    // for reading from there on; the error when either fails.
+    WinResult<HeldFile> Finish(const std::wstring& folder, const std::wstring& name);
 
 private:
+    WinStatus CreateAnew(const std::wstring& folder, const std::wstring& name);
     // Hashes the bytes an earlier run kept, through the hold; false when they cannot be read.
     bool HashKept(std::uint64_t bytes);
 

@@ -3,6 +3,7 @@
 #include "base/decimal_text.h"
 #include "base/file_io.h"
 #include "base/handle_owner.h"
+#include "base/plain_file.h"
 #include "base/utf8_text.h"
 #include "log/update_log.h"
 #include "update/package/resume_rules.h"
@@ -50,29 +51,35 @@ std::optional<PartialState> ParsePartialState(const std::string& text)
 
 namespace {
 
-// A folder where a file belongs, or a file where the folder belongs, would stop
-// every download: it goes if it can, and the log says so either way.
-bool ClearObstacle(const std::wstring& path, bool folderWanted)
+constexpr wchar_t kPartialFolder[] = L"VelmarUpdate";
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+void LogObstacle(const std::wstring& path, const WinStatus& removed)
 {
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        return true;
-    }
-    const bool isFolder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    const bool isLink = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-    if (isFolder == folderWanted && !isLink) {
-        return true;
-    }
-    // Only an empty folder is removed, and a link is removed as a link.
-    const bool removed = isFolder ? ::RemoveDirectoryW(path.c_str()) != 0 : ::DeleteFileW(path.c_str()) != 0;
     auto& entry = g_updateLog.Stream() << L" PartialObstacle:" << path;
     if (removed) {
         entry << L" removed";
     } else {
-        entry << L" could not be removed (Windows error " << static_cast<unsigned long>(::GetLastError())
+        entry << L" could not be removed (Windows error " << static_cast<unsigned long>(removed.Error())
               << L"), downloading without resume";
     }
-    return removed;
+}
+
+// A folder where a file belongs, or a file where the folder belongs, would stop
+// every download: it goes if it is a plain one of ours (a folder only when
+// empty), and the log says so either way. A link, or a file with more than one
+// link, is never what belongs, and stays.
+bool ClearObstacle(const std::wstring& folder, const std::wstring& name, bool folderWanted)
+{
+    const DWORD attributes = ::GetFileAttributesW(JoinedPath(folder, name).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES ||
+        OpenPlain(folder, name, 0, kShareAll, OPEN_EXISTING, folderWanted).value) {
+        return true;
+    }
+    const bool isFolder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    const WinStatus removed = isFolder == folderWanted ? WinStatus(kNotPlainError) : DeletePlain(folder, name, isFolder);
+    LogObstacle(JoinedPath(folder, name), removed);
+    return static_cast<bool>(removed);
 }
 
 }  // namespace
@@ -80,35 +87,38 @@ bool ClearObstacle(const std::wstring& path, bool folderWanted)
 PartialDownload::PartialDownload(const std::wstring& name) : name_(name)
 {
     const std::wstring temp = TempFolder();
-    if (temp.empty()) {
+    if (temp.empty() || !ClearObstacle(temp, kPartialFolder, true)) {
         return;
     }
-    const std::wstring folder = temp + L"VelmarUpdate";
-    if (!ClearObstacle(folder, true)) {
+    ::CreateDirectoryW(JoinedPath(temp, kPartialFolder).c_str(), nullptr);
+    if (!OpenPlain(temp, kPartialFolder, 0, kShareAll, OPEN_EXISTING, true).value) {
         return;
     }
-    ::CreateDirectoryW(folder.c_str(), nullptr);
-    const DWORD attributes = ::GetFileAttributesW(folder.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
-        (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        return;
-    }
-    folder_ = folder;
+    folder_ = JoinedPath(temp, kPartialFolder);
     // An earlier build kept one partial download for both kinds under this name: not resumed.
-    ::DeleteFileW((folder + L"\\package.part").c_str());
-    ::DeleteFileW((folder + L"\\package.state").c_str());
-    if (!ClearObstacle(PartPath(), false) || !ClearObstacle(StatePath(), false)) {
+    DeletePlain(folder_, L"package.part");
+    DeletePlain(folder_, L"package.state");
+    if (!ClearObstacle(folder_, PartName(), false) || !ClearObstacle(folder_, StateName(), false)) {
+        folder_.clear();
+    }
+}
+
+void PartialDownload::GiveUp(const std::wstring& fileName, const WinStatus& why)
+{
+    if (Usable()) {
+        LogObstacle(JoinedPath(folder_, fileName), why);
         folder_.clear();
     }
 }
 
 std::optional<PartialState> PartialDownload::Load() const
 {
-    HandleOwner file(::CreateFileW(StatePath().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+    const WinResult<HandleOwner> file =
+        Usable() ? OpenPlain(folder_, StateName(), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING)
+                 : WinResult<HandleOwner>::Failed(WinStatus(ERROR_PATH_NOT_FOUND));
     std::vector<char> text(8192);
     DWORD read = 0;
-    if (!file.Valid() || !::ReadFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &read, nullptr) ||
+    if (!file.value || !::ReadFile(file.value->Get(), text.data(), static_cast<DWORD>(text.size()), &read, nullptr) ||
         read == text.size()) {
         return std::nullopt;
     }
@@ -117,7 +127,27 @@ std::optional<PartialState> PartialDownload::Load() const
 
 WinStatus PartialDownload::Save(const PartialState& state) const
 {
-    return WriteWholeFile(StatePath(), FormatPartialState(state));
+    // Written anew, never through whatever stands at its name.
+    const WinStatus cleared = Usable() ? DeletePlain(folder_, StateName()) : WinStatus(ERROR_PATH_NOT_FOUND);
+    if (!cleared) {
+        return cleared;
+    }
+    const WinResult<HandleOwner> file = OpenPlain(folder_, StateName(), GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW);
+    const std::string text = FormatPartialState(state);
+    return file.value ? WriteAllBytes(file.value->Get(), text.data(), text.size()) : file.status;
 }
 
-void PartialDownload::ForgetState() const { ::DeleteFileW(StatePath().c_str()); }
+void PartialDownload::ForgetState() const
+{
+    if (Usable()) {
+        DeletePlain(folder_, StateName());
+    }
+}
+
+void RemoveEmptyPartialFolder()
+{
+    const std::wstring temp = TempFolder();
+    if (!temp.empty()) {
+        DeletePlain(temp, kPartialFolder, true);  // fails, and leaves it, while it holds anything
+    }
+}

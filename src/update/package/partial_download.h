@@ -23,14 +23,22 @@ std::optional<PartialState> ParsePartialState(const std::string& text);
 
 // Where the kept bytes and their state live: %TEMP%\VelmarUpdate\<name>.part
 // and <name>.state, one pair for each kind of package, so neither undoes the
-// other's. The part file itself is written through a HeldFile.
+// other's. The part file itself is written through a HeldFile. Every file here
+// is opened, written and deleted only once proven a plain file of ours
+// (base/plain_file.h): a link or a hard link at one of these names is left
+// alone, and the package then comes without resume.
 class PartialDownload {
 public:
     // Makes the folder when missing, removing what stands in the way where it
     // can; Usable() is false when it cannot be had (then nothing is kept).
     explicit PartialDownload(const std::wstring& name);
     bool Usable() const { return !folder_.empty(); }
-    std::wstring PartPath() const { return folder_ + L"\\" + name_ + L".part"; }
+    const std::wstring& Folder() const { return folder_; }
+    std::wstring PartName() const { return name_ + L".part"; }
+    std::wstring StateName() const { return name_ + L".state"; }
+    // What stands at one of its names is not ours after all (why: the error
+    // met): logged, and nothing is kept from here on.
+    void GiveUp(const std::wstring& fileName, const WinStatus& why);
 
     std::optional<PartialState> Load() const;
     WinStatus Save(const PartialState& state) const;
@@ -38,7 +46,9 @@ public:
     void ForgetState() const;
 
 private:
-    std::wstring StatePath() const { return folder_ + L"\\" + name_ + L".state"; }
     std::wstring name_;
     std::wstring folder_;
 };
+
+// Removes %TEMP%\VelmarUpdate when it holds nothing (and is a plain folder).
+void RemoveEmptyPartialFolder();

@@ -14,7 +14,6 @@ namespace {
 constexpr std::uint32_t kFolderNumbers = 32768;
 constexpr int kFolderDraws = 8;
 constexpr DWORD kOpenFolder = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 // What a hold shares: no delete access, so nobody renames, moves or removes the folder.
 constexpr DWORD kShareAllButDelete = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
@@ -33,70 +32,39 @@ bool IsRunFolder(const std::wstring& folder)
     return value && std::to_wstring(*value) == number;
 }
 
-std::optional<FolderId> IdOf(HANDLE folder, DWORD& attributes)
+// Why an open folder is not the plain folder `path` names directly in %TEMP%; null when it is.
+const wchar_t* NotPlainFolder(HANDLE folder, const std::wstring& path)
 {
-    BY_HANDLE_FILE_INFORMATION info = {};
-    if (!::GetFileInformationByHandle(folder, &info)) {
-        return std::nullopt;
-    }
-    attributes = info.dwFileAttributes;
-    return FolderId{info.dwVolumeSerialNumber, (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
-}
-
-// Where an open file really is, links resolved; empty when the system cannot say.
-std::wstring FinalPathOf(HANDLE file)
-{
-    std::vector<wchar_t> name(MAX_PATH);
-    for (;;) {
-        const DWORD length = ::GetFinalPathNameByHandleW(file, name.data(), static_cast<DWORD>(name.size()), 0);
-        if (length == 0 || length < name.size()) {
-            return std::wstring(name.data(), length);
-        }
-        name.resize(length + 1);
-    }
-}
-
-// Why an open folder is not the plain folder `path` names directly in %TEMP%;
-// null when it is. Wine opens through a link even when told not to: the
-// attributes come from the path too, and where the handle really is must be
-// the temporary folder's own child (when the system can name both).
-const wchar_t* NotPlainFolder(HANDLE folder, const std::wstring& path, DWORD handleAttributes)
-{
-    const DWORD pathAttributes = ::GetFileAttributesW(path.c_str());
-    if (pathAttributes == INVALID_FILE_ATTRIBUTES ||
-        ((pathAttributes | handleAttributes) & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        return L"a link";
-    }
-    if ((handleAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        return L"not a folder";
-    }
     const std::wstring temp = TempFolder();
-    HandleOwner parent(::CreateFileW(temp.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
-                                     FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    std::wstring expected = parent.Valid() ? FinalPathOf(parent.Get()) : std::wstring();
-    const std::wstring actual = FinalPathOf(folder);
-    if (expected.empty() || actual.empty()) {
-        return nullptr;
-    }
-    expected += (expected.back() == L'\\' ? L"" : L"\\") + path.substr(temp.size());
-    const bool same = ::CompareStringOrdinal(actual.c_str(), static_cast<int>(actual.size()), expected.c_str(),
-                                             static_cast<int>(expected.size()), TRUE) == CSTR_EQUAL;
-    return same ? nullptr : L"a link";
+    return NotPlainEntry(folder, temp, path.substr(temp.size()), true);
 }
+
+// What emptying a folder found.
+struct Emptied {
+    bool held = false;      // a file of ours that could not go yet (another program has it open)
+    bool notPlain = false;  // something that is not a plain file of ours: it stays
+};
 
 // Deletes the plain files directly in a held folder, listed through its
-// handle; folders and links inside stay, and nothing is reached through them.
-void DeleteFilesIn(HANDLE folder, const std::wstring& path)
+// handle, each through a handle of its own proven plain; folders and links
+// inside stay, and nothing is reached through them.
+Emptied DeleteFilesIn(HANDLE folder, const std::wstring& path)
 {
     std::vector<ULONGLONG> buffer(8192);  // aligned for FILE_FULL_DIR_INFO
     const DWORD bytes = static_cast<DWORD>(buffer.size() * sizeof(ULONGLONG));
     std::vector<std::wstring> names;
+    Emptied emptied;
     for (FILE_INFO_BY_HANDLE_CLASS kind = FileFullDirectoryRestartInfo;
          ::GetFileInformationByHandleEx(folder, kind, buffer.data(), bytes); kind = FileFullDirectoryInfo) {
         const auto* entry = reinterpret_cast<const FILE_FULL_DIR_INFO*>(buffer.data());
         for (;;) {
-            if ((entry->FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0) {
-                names.emplace_back(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
+            const std::wstring name(entry->FileName, entry->FileNameLength / sizeof(wchar_t));
+            if (name != L"." && name != L"..") {
+                if ((entry->FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0) {
+                    names.push_back(name);
+                } else {
+                    emptied.notPlain = true;
+                }
             }
             if (entry->NextEntryOffset == 0) {
                 break;
@@ -106,8 +74,11 @@ void DeleteFilesIn(HANDLE folder, const std::wstring& path)
         }
     }
     for (const std::wstring& name : names) {
-        ::DeleteFileW((path + L"\\" + name).c_str());
+        const WinStatus deleted = DeletePlain(path, name);
+        emptied.notPlain |= deleted.Error() == kNotPlainError;
+        emptied.held |= !deleted && deleted.Error() != kNotPlainError;
     }
+    return emptied;
 }
 
 bool IsGone(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
@@ -115,7 +86,7 @@ bool IsGone(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERRO
 // Removes a recorded folder, if it is still the one recorded. It is opened
 // without following links and held against others while its files go, then
 // deleted through that handle. Held: something still holds it, try later.
-Removal RemoveRecorded(const std::wstring& path, const FolderId& id, const wchar_t*& why)
+Removal RemoveRecorded(const std::wstring& path, const FileId& id, const wchar_t*& why)
 {
     if (!IsRunFolder(path)) {
         why = L"not a run folder";
@@ -134,16 +105,23 @@ Removal RemoveRecorded(const std::wstring& path, const FolderId& id, const wchar
     if (!folder.Valid()) {
         return IsGone(::GetLastError()) ? Removal::Gone : Removal::Held;
     }
-    DWORD handleAttributes = 0;
-    const std::optional<FolderId> found = IdOf(folder.Get(), handleAttributes);
-    why = found ? NotPlainFolder(folder.Get(), path, handleAttributes) : L"its file id cannot be read";
+    const std::optional<FileId> found = FileIdOf(folder.Get());
+    why = found ? NotPlainFolder(folder.Get(), path) : L"its file id cannot be read";
     if (why == nullptr && !(*found == id)) {
         why = L"another folder than the one recorded";
     }
     if (why != nullptr) {
         return Removal::Refused;
     }
-    DeleteFilesIn(folder.Get(), path);
+    const Emptied emptied = DeleteFilesIn(folder.Get(), path);
+    if (emptied.held) {
+        return Removal::Held;
+    }
+    if (emptied.notPlain) {
+        // It would never be empty: kept for ever, and every later run would try again.
+        why = L"holds something other than plain files";
+        return Removal::Refused;
+    }
     FILE_DISPOSITION_INFO disposition = {};
     disposition.DeleteFile = TRUE;
     return ::SetFileInformationByHandle(folder.Get(), FileDispositionInfo, &disposition, sizeof disposition)
@@ -158,12 +136,12 @@ void LogSkipped(const std::wstring& path, const wchar_t* why)
 
 }  // namespace
 
-std::wstring FormatFolderRecord(const std::wstring& path, const FolderId& id)
+std::wstring FormatFolderRecord(const std::wstring& path, const FileId& id)
 {
     return path + L"|" + std::to_wstring(id.volume) + L":" + std::to_wstring(id.index);
 }
 
-std::wstring ParseFolderRecord(const std::wstring& record, std::optional<FolderId>& id)
+std::wstring ParseFolderRecord(const std::wstring& record, std::optional<FileId>& id)
 {
     id.reset();
     const std::size_t bar = record.rfind(L'|');
@@ -174,7 +152,7 @@ std::wstring ParseFolderRecord(const std::wstring& record, std::optional<FolderI
     const auto volume = ParsePlainDecimal(record.substr(bar + 1, colon - bar - 1), MAXDWORD);
     const auto index = ParsePlainDecimal(record.substr(colon + 1));
     if (volume && index) {
-        id = FolderId{static_cast<DWORD>(*volume), *index};
+        id = FileId{static_cast<DWORD>(*volume), *index};
     }
     return record.substr(0, bar);
 }
@@ -203,13 +181,12 @@ WinResult<RunFolder> RunFolder::Create(const FolderRecords& records)
         if (!hold.Valid()) {
             return Result::Failed(WinStatus::LastError());
         }
-        DWORD attributes = 0;
-        const std::optional<FolderId> id = IdOf(hold.Get(), attributes);
-        if (!id || NotPlainFolder(hold.Get(), path, attributes) != nullptr) {
+        const std::optional<FileId> id = FileIdOf(hold.Get());
+        if (!id || NotPlainFolder(hold.Get(), path) != nullptr) {
             // Swapped for something else at once: left as it stands.
             return Result::Failed(WinStatus(ERROR_BAD_PATHNAME));
         }
-        std::vector<std::wstring> left = records.read();
+        std::vector<std::wstring> left = records.read().value_or(std::vector<std::wstring>());
         left.push_back(FormatFolderRecord(path, *id));
         if (const DWORD error = records.save(left)) {
             hold.Reset();
@@ -221,7 +198,7 @@ WinResult<RunFolder> RunFolder::Create(const FolderRecords& records)
     return Result::Failed(WinStatus(temp.empty() ? ERROR_PATH_NOT_FOUND : ERROR_ALREADY_EXISTS));
 }
 
-RunFolder::RunFolder(std::wstring path, const FolderId& id, HandleOwner hold, const FolderRecords& records)
+RunFolder::RunFolder(std::wstring path, const FileId& id, HandleOwner hold, const FolderRecords& records)
     : path_(std::move(path)), id_(id), hold_(std::move(hold)), records_(records)
 {
 }
@@ -248,7 +225,7 @@ RunFolder::~RunFolder()
     if (removal == Removal::Refused) {
         LogSkipped(path_, why);
     }
-    std::vector<std::wstring> left = records_.read();
+    std::vector<std::wstring> left = records_.read().value_or(std::vector<std::wstring>());
     left.erase(std::remove(left.begin(), left.end(), FormatFolderRecord(path_, id_)), left.end());
     records_.save(left);
 }
@@ -261,13 +238,19 @@ void RunFolder::LeaveForLater()
 
 void RemoveLeftRunFolders(const FolderRecords& records)
 {
-    const std::vector<std::wstring> left = records.read();
+    const std::optional<std::vector<std::wstring>> read = records.read();
+    if (!read) {
+        // The next run folder's record replaces it: the folders it named are forgotten.
+        g_updateLog.Stream() << L" LeftFoldersUnreadable:of another type or too long, the folders it names stay";
+        return;
+    }
+    const std::vector<std::wstring>& left = *read;
     if (left.empty()) {
         return;
     }
     std::vector<std::wstring> still;
     for (const std::wstring& record : left) {
-        std::optional<FolderId> id;
+        std::optional<FileId> id;
         const std::wstring path = ParseFolderRecord(record, id);
         // Without an id nothing tells that run's folder from one another program
         // made later under the same number: it is not touched.

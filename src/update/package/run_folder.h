@@ -5,6 +5,7 @@
 #pragma once
 
 #include "base/handle_owner.h"
+#include "base/plain_file.h"
 #include "base/win_status.h"
 
 #include <windows.h>
@@ -14,23 +15,17 @@
 #include <string>
 #include <vector>
 
-// What tells one folder from another, whatever stands at its path later.
-struct FolderId {
-    DWORD volume = 0;         // the volume serial number
-    std::uint64_t index = 0;  // the file index on that volume
-    bool operator==(const FolderId& other) const { return volume == other.volume && index == other.index; }
-};
-
 // A LeftFolders entry, "<path>|<volume>:<index>" in decimal, and back: the path,
 // and the id when the entry ends in a well-formed one (an earlier build wrote
 // the path alone).
-std::wstring FormatFolderRecord(const std::wstring& path, const FolderId& id);
-std::wstring ParseFolderRecord(const std::wstring& record, std::optional<FolderId>& id);
+std::wstring FormatFolderRecord(const std::wstring& path, const FileId& id);
+std::wstring ParseFolderRecord(const std::wstring& record, std::optional<FileId>& id);
 
 // Where run folders are recorded from their creation until they are gone; the
 // cycle keeps the list (LeftFolders), the run folder only reads and writes it.
 struct FolderRecords {
-    std::vector<std::wstring> (*read)();
+    // nullopt: a list is there but cannot be read (it is then taken for empty).
+    std::optional<std::vector<std::wstring>> (*read)();
     // ERROR_SUCCESS, or why the list could not be stored.
     DWORD (*save)(const std::vector<std::wstring>& records);
 };
@@ -56,10 +51,10 @@ public:
     void LeaveForLater();
 
 private:
-    RunFolder(std::wstring path, const FolderId& id, HandleOwner hold, const FolderRecords& records);
+    RunFolder(std::wstring path, const FileId& id, HandleOwner hold, const FolderRecords& records);
 
     std::wstring path_;
-    FolderId id_;
+    FileId id_;
     HandleOwner hold_;
     FolderRecords records_;
 };
@@ -67,5 +62,7 @@ private:
 // Removes the folders recorded by earlier runs where nothing holds them any
 // more. A record that is not a plain folder directly in %TEMP% with a run
 // folder's name and the recorded id is dropped, with nothing touched, and
-// logged (" LeftFolderSkipped:<path> <why>").
+// logged (" LeftFolderSkipped:<path> <why>"); so is a folder that holds
+// something other than plain files once these are gone (a folder, a link). A
+// list that cannot be read is logged (" LeftFoldersUnreadable:").
 void RemoveLeftRunFolders(const FolderRecords& records);
