@@ -113,7 +113,8 @@ WinResult<HandleOwner> OpenPlain(const std::wstring& folder, const std::wstring&
         return Result::Failed(WinStatus(kNotPlainError));
     }
     // Not through a link where Windows can help it; Wine follows it anyway, and the proof below sees that.
-    const DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT | (folderWanted ? FILE_FLAG_BACKUP_SEMANTICS : FILE_ATTRIBUTE_NORMAL);
+    const DWORD flags =
+        FILE_FLAG_OPEN_REPARSE_POINT | (folderWanted ? FILE_FLAG_BACKUP_SEMANTICS : FILE_ATTRIBUTE_NORMAL);
     HandleOwner opened(::CreateFileW(JoinedPath(folder, name).c_str(), access | FILE_READ_ATTRIBUTES, share, nullptr,
                                      disposition, flags, nullptr));
     if (!opened.Valid()) {

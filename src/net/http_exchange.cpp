@@ -205,6 +205,7 @@ TransferOutcome GetOnThisThread(TransferState& state, ResponseSink& sink, const 
         if (redirects >= state.limits.maxRedirects) {
             return state.Finish(TransferEnd::TooManyRedirects);
         }
+        state.HopAnswered();
         const TransferEnd end = state.Moved(0);
         if (end != TransferEnd::Complete) {
             return state.Finish(end);

@@ -67,7 +67,8 @@ std::wstring DescribeTransferEnd(const TransferOutcome& outcome, const TransferL
     case TransferEnd::WindowsError:
         return L"Windows error " + std::to_wstring(outcome.error);
     case TransferEnd::TimedOut:
-        return L"timed out after " + Seconds(limits.timeoutMs) + L" (Windows error " +
+        return L"timed out after " + Seconds(outcome.timeoutMs != 0 ? outcome.timeoutMs : limits.timeoutMs) +
+               L" (Windows error " +
                std::to_wstring(outcome.error) + L")";
     case TransferEnd::HttpStatus:
         return L"HTTP status " + std::to_wstring(outcome.status);
@@ -103,9 +104,15 @@ std::wstring DescribeTransferEnd(const TransferOutcome& outcome, const TransferL
 }
 
 TransferGuard::TransferGuard(const TransferLimits& limits, std::uint64_t startMs)
-    : limits_(limits), startMs_(startMs)
+    : limits_(limits), startMs_(startMs), stallFromMs_(startMs)
 {
     samples_.push_back(Sample{startMs, 0});
+}
+
+void TransferGuard::RestartStall(std::uint64_t atMs, std::uint64_t totalBytes)
+{
+    stallFromMs_ = atMs;
+    samples_.assign(1, Sample{atMs, totalBytes});
 }
 
 TransferEnd TransferGuard::Check(std::uint64_t nowMs, std::uint64_t totalBytes)
@@ -125,7 +132,7 @@ TransferEnd TransferGuard::Check(std::uint64_t nowMs, std::uint64_t totalBytes)
     if (nowMs - samples_.back().ms >= SampleSpacing(limits_.stallWindowMs)) {
         samples_.push_back(Sample{nowMs, totalBytes});
     }
-    if (nowMs - startMs_ < limits_.stallWindowMs) {
+    if (nowMs - stallFromMs_ < limits_.stallWindowMs) {
         return TransferEnd::Complete;
     }
     // The window is (now - window, now]; its baseline is the newest sample at or

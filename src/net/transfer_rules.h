@@ -64,6 +64,7 @@ struct TransferOutcome {
     DWORD error = 0;      // GetLastError() where a call failed
     std::wstring where;   // the URL it happened at (a redirect's target when refused)
     std::wstring retryAfter;  // the Retry-After of a 429 or 503 answer, as sent
+    DWORD timeoutMs = 0;      // the time-out set for the last call (the overall limit may cut it short)
 
     bool Complete() const { return end == TransferEnd::Complete; }
 };
@@ -82,6 +83,10 @@ public:
     TransferEnd Check(std::uint64_t nowMs, std::uint64_t totalBytes);
     // The request went out whole at atMs: from then on the answer's limit runs.
     void StartAnswer(std::uint64_t atMs) { answerFromMs_ = atMs; }
+    // A redirect hop answered at atMs: that is progress, and the stall window
+    // starts again from there (the hops stay bounded by the redirect count,
+    // the time-outs and the overall limit).
+    void RestartStall(std::uint64_t atMs, std::uint64_t totalBytes);
 
     // Milliseconds left of the overall limit (at least 1), or `cap` when less or unlimited.
     DWORD RemainingMs(std::uint64_t nowMs, DWORD cap) const;
@@ -93,6 +98,7 @@ private:
     };
     TransferLimits limits_;
     std::uint64_t startMs_;
+    std::uint64_t stallFromMs_;
     std::uint64_t answerFromMs_ = 0;
     std::deque<Sample> samples_;  // oldest first; the first is at or before the window's start
 };

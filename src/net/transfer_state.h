@@ -59,6 +59,14 @@ struct TransferState {
         return guard.Check(NowMs(), moved);
     }
 
+    // A redirect hop answered: the stall window starts again, here and for the watcher.
+    void HopAnswered()
+    {
+        const std::uint64_t now = NowMs();
+        guard.RestartStall(now, moved);
+        context.hopAnsweredMs.store(now);
+    }
+
     // The request went out whole: the answer's own time limit starts.
     void AnswerBegins()
     {
@@ -72,6 +80,7 @@ struct TransferState {
     {
         outcome.end = end;
         outcome.error = error;
+        outcome.timeoutMs = timeoutMs;
         if (end != TransferEnd::Complete) {
             LeaveBodyUnread();
         }

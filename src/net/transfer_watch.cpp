@@ -81,12 +81,17 @@ TransferOutcome RunWatched(const std::wstring& url, const TransferLimits& limits
         return Logged(job->run(job->context), limits, L"");
     }
     TransferGuard watch(WatchLimits(limits), ::GetTickCount64());
+    std::uint64_t hopSeen = 0;
     for (;;) {
         if (::WaitForSingleObject(thread.Get(), kWatchSliceMs) == WAIT_OBJECT_0) {
             return Logged(job->context.Outcome(), limits, L"");
         }
         if (const std::uint64_t answerFrom = job->context.answerFromMs.load()) {
             watch.StartAnswer(answerFrom);
+        }
+        if (const std::uint64_t hop = job->context.hopAnsweredMs.load(); hop != hopSeen) {
+            hopSeen = hop;
+            watch.RestartStall(hop, job->context.moved.load());
         }
         const TransferEnd end = watch.Check(::GetTickCount64(), job->context.moved.load());
         if (end == TransferEnd::Complete) {

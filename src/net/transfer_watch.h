@@ -23,6 +23,7 @@ class TransferContext {
 public:
     std::atomic<std::uint64_t> moved{0};        // bytes moved so far, published by the transfer
     std::atomic<std::uint64_t> answerFromMs{0};  // when the request was sent whole and the answer began; 0 before
+    std::atomic<std::uint64_t> hopAnsweredMs{0};  // when the last redirect hop answered; 0 before
 
     // True once the caller has given the transfer up: the thread must stop.
     bool Abandoned() const { return abandoned_.load(); }

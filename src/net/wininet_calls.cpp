@@ -57,6 +57,10 @@ std::optional<std::wstring> BaseUrlProblem(const std::wstring& url)
     if (url.empty() || url.back() != L'/') {
         return L"does not end in /";
     }
+    const std::size_t scheme = url.find(L"://");
+    if (scheme != std::wstring::npos && url.compare(scheme + 3, 1, L"[") == 0) {
+        return L"has an IPv6 address for its host: give a DNS name or an IPv4 address";
+    }
     URL_COMPONENTSW parts = {};
     parts.dwStructSize = sizeof parts;
     // Non-zero lengths with no buffers: each part comes back as a place in url.
@@ -70,6 +74,12 @@ std::optional<std::wstring> BaseUrlProblem(const std::wstring& url)
     }
     if (parts.dwHostNameLength == 0) {
         return L"has no host";
+    }
+    // Letters, digits, dots and hyphens: what else Windows takes for a host, no request can reach.
+    const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
+    static const wchar_t kHostChars[] = L"abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-";
+    if (host.find_first_not_of(kHostChars) != std::wstring::npos) {
+        return L"has a host that is not a DNS name or an IPv4 address";
     }
     if (parts.dwUserNameLength != 0 || parts.dwPasswordLength != 0) {
         return L"has a user name or password";

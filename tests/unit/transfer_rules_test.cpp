@@ -116,6 +116,25 @@ TEST(TransferGuard, TimeOutsNeverOutlastTheOverallLimit)
     EXPECT_EQ(30000u, unlimited.RemainingMs(1000000, 30000));
 }
 
+TEST(TransferGuard, ARedirectHopThatAnsweredIsProgress)
+{
+    TransferLimits limits;
+    limits.stallWindowMs = 3000;
+    limits.timeoutMs = 3000;
+    TransferGuard guard(limits, 0);
+    for (std::uint64_t ms = 900; ms <= 4500; ms += 900) {  // five hops, each answered in 0.9 s
+        ASSERT_EQ(TransferEnd::Complete, guard.Check(ms, 0)) << ms;
+        guard.RestartStall(ms, 0);
+    }
+    EXPECT_EQ(TransferEnd::Stalled, guard.Check(4500 + 3000, 0)) << "silence after the last hop";
+    // A time-out is told as the one set for the call, which the overall limit may have cut short.
+    TransferOutcome cut;
+    cut.end = TransferEnd::TimedOut;
+    cut.error = 12002;
+    cut.timeoutMs = 1700;
+    EXPECT_EQ(L"timed out after 1.7 s (Windows error 12002)", DescribeTransferEnd(cut, limits));
+}
+
 // A line that delivers bytesPerSecond (after `fastMs` at fastBytesPerSecond) and
 // reads as the transfer core does: wait for a first byte, then ask for
 // NextRead(what has arrived) and wait until all of it has come. Returns the

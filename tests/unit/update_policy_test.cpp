@@ -149,6 +149,8 @@ TEST(UpdatePolicy, UpdateUrlTable)
         {L"https://m /u/", L"blank"}, {L"https://m/\t/", L"blank"}, {L"https://m\\u/", L"blank"},
         {L"https://m/\x7F/", L"blank"}, {L"https://m/\x85/", L"blank"}, {L"https://m/\xA0/", L"blank"},
         {L"https://m/\x3000/", L"blank"}, {L"https://m/\x2028/", L"blank"}, {L"https://\xFC.example/", L"blank"},
+        {L"http://127.0.0.1:18741:80/update/", L"host"}, {L"http://a_b/u/", L"host"}, {L"http://[::1/", L"IPv6"},
+        {L"http://[::1]:8080/u/", L"IPv6"}, {L"http://127.0.0.1:18741/u/", L""},
     };
     for (const auto& c : cases) {
         const UpdatePolicy policy = Interpret({{L"UpdateUrl", Sz(c.first)}});

@@ -77,7 +77,8 @@ bool ClearObstacle(const std::wstring& folder, const std::wstring& name, bool fo
         return true;
     }
     const bool isFolder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    const WinStatus removed = isFolder == folderWanted ? WinStatus(kNotPlainError) : DeletePlain(folder, name, isFolder);
+    const WinStatus removed =
+        isFolder == folderWanted ? WinStatus(kNotPlainError) : DeletePlain(folder, name, isFolder);
     LogObstacle(JoinedPath(folder, name), removed);
     return static_cast<bool>(removed);
 }
