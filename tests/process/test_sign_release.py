@@ -178,6 +178,12 @@ class SignRelease(unittest.TestCase):
         # The updater takes a newest over 2083 characters for none: the tool must not bind a package to it.
         self.ini.write_bytes(MAIN.replace(b".exe\r\n", b".exe?%s\r\n" % (b"a" * 2100)))
         self.assertRefused(self.ini.read_bytes(), self.tool(KEY), 1, "line 4:")
+        self.ini.write_bytes(MAIN)
+        for folder in ("A-B", "a-b"):  # one key to the updater, which reads keys without regard to case
+            (self.site / "update" / folder).mkdir()
+            (self.site / "update" / folder / "velmar.diff").write_bytes(b"x")
+        self.assertRefused(MAIN, self.tool(KEY), 1, "update/A-B and update/a-b")
+        (self.site / "update/a-b/velmar.diff").unlink()
         # The tool itself: signing writes nothing, --check names the line even under a good signature.
         self.ini.write_bytes(MAIN + b"rollout\r\nrollout=0\r\n")
         self.assertRefused(self.ini.read_bytes(), self.tool(KEY), 1, "line 5:")
