@@ -123,6 +123,7 @@ class ResilientDownloads(DownloadFixture):
         self.assertEqual([], errors)
         self.assertEqual(hashlib.sha256(PATCH).hexdigest(), self.installed_sha256())
         self.assertEqual(([], {}), self.new_temp_entries(), "the run folder goes after the installer")
+        self.assertFalse(os.path.exists(os.path.join(harness.TEMP_DIR, "VelmarUpdate")), "nor an empty partial folder")
 
     def test_an_endless_answer_is_not_read_on(self):
         self.endless_answer_is_not_read_on("over the size limit of %d bytes" % len(PATCH))
@@ -229,22 +230,31 @@ class ResilientDownloads(DownloadFixture):
     def test_links_beside_the_package_lead_nowhere(self):
         """Wine shows a link to a file as a plain file, and deleting it deletes what it leads to: a link where the
         partial's state belongs, or one put in the run folder while setup.exe runs, leaves that file alone."""
-        victims = [os.path.join(os.path.dirname(self.app.dir), "victim-%s" % name) for name in ("state", "run")]
+        # Beside them: a link at the old partial's name, and what a Unix name "..\victim-b" in the run folder reaches.
+        victims = [os.path.join(os.path.dirname(self.app.dir), "victim-%s" % name) for name in ("state", "run", "old")]
+        victims.append(os.path.join(harness.TEMP_DIR, "victim-b"))
         for victim in victims:
             with open(victim, "wb") as f:
                 f.write(b"kept")
         os.makedirs(os.path.join(harness.TEMP_DIR, "VelmarUpdate"))
         os.symlink(victims[0], os.path.join(harness.TEMP_DIR, "VelmarUpdate", "patch.state"))
-        cycle = threading.Thread(target=self.run_cycle, args=("/v:1.0.0.5",), kwargs={"installer_seconds": 2})
+        os.symlink(victims[2], os.path.join(harness.TEMP_DIR, "VelmarUpdate", "package.part"))
+        logs = []
+        cycle = threading.Thread(target=lambda: logs.append(self.run_logged(PATCHED, installer_seconds=2)[1]))
         cycle.start()
         self.assertTrue(harness.wait_for(lambda: read_record(self.record) is not None, timeout=30))
         folder = read_record(self.record)[1][1].split("=", 1)[1].split("\\")[-2]
         os.symlink(victims[1], os.path.join(harness.TEMP_DIR, folder, "setup-data.bin"))
+        with open(os.path.join(harness.TEMP_DIR, folder, "..\\victim-b"), "wb") as f:
+            f.write(b"decoy")
         cycle.join()
         kept = [open(victim, "rb").read() if os.path.exists(victim) else None for victim in victims]
         for victim in filter(os.path.exists, victims):
             os.unlink(victim)
-        self.assertEqual([b"kept", b"kept"], kept)
+        self.assertEqual([b"kept"] * 4, kept)
+        # A folder that holds what the cleanup leaves would be kept for ever: it leaves the record, and says so.
+        self.assertIn("\\%s holds something other than plain files" % folder, logs[0])
+        self.assertNotEqual(0, harness.wine(["reg", "query", harness.REG_KEY, "/v", "LeftFolders"]).returncode)
 
     def test_what_stands_where_the_partial_belongs(self):
         partial = os.path.join(harness.TEMP_DIR, "VelmarUpdate")
