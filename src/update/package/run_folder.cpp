@@ -184,13 +184,13 @@ WinResult<RunFolder> RunFolder::Create(const FolderRecords& records)
         const std::optional<FileId> id = FileIdOf(hold.Get());
         if (!id || NotPlainFolder(hold.Get(), path) != nullptr) {
             // Swapped for something else at once: left as it stands.
-            return Result::Failed(WinStatus(ERROR_BAD_PATHNAME));
+            return Result::Failed(WinStatus(kNotPlainError));
         }
         std::vector<std::wstring> left = records.read().value_or(std::vector<std::wstring>());
         left.push_back(FormatFolderRecord(path, *id));
         if (const DWORD error = records.save(left)) {
             hold.Reset();
-            ::RemoveDirectoryW(path.c_str());
+            DeletePlain(temp, std::to_wstring(number), true);
             return Result::Failed(WinStatus(error));
         }
         return Result::Of(RunFolder(path, *id, std::move(hold), records));
