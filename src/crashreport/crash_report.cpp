@@ -39,7 +39,7 @@ ReportVerdict Admit(const OfferedDump& dump)
         g_updateLog.Stream() << VerdictLogText(verdict, record, dump, kReportsPerDay);
         return verdict;
     }
-    const WinStatus saved = SaveRecord(record);
+    const WinStatus saved = SaveRecord(record, kRecordStarts);
     if (!saved) {
         g_updateLog.Stream() << L" CrashReportLimit:the start could not be recorded (Windows error " << saved.Error()
                              << L"), not sent now";
@@ -61,8 +61,8 @@ void Note(const OfferedDump& dump, bool accepted, int status, const std::wstring
     }
     const std::int64_t now = Now();
     ReportRecord record = LoadRecord(now);
-    NoteAnswer(record, dump, accepted, static_cast<DWORD>(status), retryAfter, now);
-    const WinStatus saved = SaveRecord(record);
+    const unsigned changed = NoteAnswer(record, dump, accepted, static_cast<DWORD>(status), retryAfter, now);
+    const WinStatus saved = SaveRecord(record, changed);
     if (!saved) {
         g_updateLog.Stream() << L" CrashReportNotRecorded:Windows error " << saved.Error();
     }
@@ -107,7 +107,11 @@ int UploadCrashDump(const CrashReportOptions& options, const CrashReportPolicy& 
         // A time-out always: a report that never ends would hold the browser's crash handling.
         const bool uploaded = PostMultipartForm(g_pszErrorLogUrl, fields, options.dumpPath, L"dump_file",
                                                 DefaultTransferLimits().timeoutMs, &response, &status, &retryAfter);
-        Note(dump, uploaded, status, retryAfter);
+        try {
+            Note(dump, uploaded, status, retryAfter);
+        } catch (...) {
+            // The upload's outcome stands, whatever befalls the bookkeeping.
+        }
         return uploaded ? 1 : 0;
     } catch (...) {
         // Whatever escapes is a failed upload, not a crash of the reporter.

@@ -96,17 +96,23 @@ ReportVerdict AdmitReport(ReportRecord& record, const OfferedDump& dump, std::in
 
 bool AnswerIsKept(bool accepted, DWORD status) { return accepted || status == 413 || status == 429 || status == 503; }
 
-void NoteAnswer(ReportRecord& record, const OfferedDump& dump, bool accepted, DWORD status,
-                const std::wstring& retryAfter, std::int64_t now)
+unsigned NoteAnswer(ReportRecord& record, const OfferedDump& dump, bool accepted, DWORD status,
+                    const std::wstring& retryAfter, std::int64_t now)
 {
     if (accepted) {
         Keep(record.sent, DumpEntry(dump));
-    } else if (status == 413) {
-        Keep(record.refused, DumpEntry(dump));
-    } else if (AnswerIsKept(accepted, status)) {
-        const std::int64_t asked = ParseRetryAfter(retryAfter, now).value_or(kUnsaidServerWaitSeconds);
-        record.waitUntil = std::max(record.waitUntil, now + std::min(asked, kLongestServerWaitSeconds));
+        return kRecordSent;
     }
+    if (status == 413) {
+        Keep(record.refused, DumpEntry(dump));
+        return kRecordRefused;
+    }
+    if (!AnswerIsKept(accepted, status)) {
+        return 0;
+    }
+    const std::int64_t asked = ParseRetryAfter(retryAfter, now).value_or(kUnsaidServerWaitSeconds);
+    record.waitUntil = std::max(record.waitUntil, now + std::min(asked, kLongestServerWaitSeconds));
+    return kRecordWait;
 }
 
 std::wstring VerdictLogText(ReportVerdict verdict, const ReportRecord& record, const OfferedDump& dump,

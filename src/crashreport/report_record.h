@@ -29,6 +29,9 @@ struct OfferedDump {
 // "<path>|<size>|<last write>|<volume>:<index>", the numbers in decimal.
 std::wstring DumpEntry(const OfferedDump& dump);
 
+// The record's parts, one registry value each, so that only what changed is written.
+enum RecordPart : unsigned { kRecordStarts = 1, kRecordWait = 2, kRecordSent = 4, kRecordRefused = 8 };
+
 struct ReportRecord {
     std::vector<std::int64_t> starts;   // Unix seconds of the reports started within the window
     std::int64_t waitUntil = 0;         // Unix seconds; 0: no wait
@@ -64,8 +67,8 @@ bool AnswerIsKept(bool accepted, DWORD status);
 // `sent`, one answered with 413 `refused`; a 429 or 503 makes every report wait
 // as its Retry-After (seconds or an HTTP date) says, an hour when it says
 // nothing readable, at most seven days, and never less than a wait already
-// recorded.
-void NoteAnswer(ReportRecord& record, const OfferedDump& dump, bool accepted, DWORD status,
+// recorded. Returns the part it changed, 0 for none.
+unsigned NoteAnswer(ReportRecord& record, const OfferedDump& dump, bool accepted, DWORD status,
                 const std::wstring& retryAfter, std::int64_t now);
 
 // The log entry of a report that does not go out, e.g. " CrashReportWait:2025-06-01T13:00:00Z".

@@ -61,20 +61,22 @@ ReportRecord LoadRecord(std::int64_t now)
     return ReadRecord(values, now);
 }
 
-WinStatus SaveRecord(const ReportRecord& record)
+WinStatus SaveRecord(const ReportRecord& record, unsigned parts)
 {
-    const DWORD results[] = {
-        SaveList(kStartsValue, StartTexts(record.starts)),
-        record.waitUntil == 0 ? DeleteRegistryValue(HKEY_CURRENT_USER, kVelmarUserKey, kWaitValue)
-                              : WriteQword(HKEY_CURRENT_USER, kVelmarUserKey, kWaitValue,
-                                           static_cast<std::uint64_t>(record.waitUntil)),
-        SaveList(kSentValue, record.sent),
-        SaveList(kRefusedValue, record.refused),
-    };
-    for (const DWORD result : results) {
-        if (result != ERROR_SUCCESS) {
-            return WinStatus(result);
-        }
+    DWORD result = ERROR_SUCCESS;
+    if (parts & kRecordStarts) {
+        result = SaveList(kStartsValue, StartTexts(record.starts));
     }
-    return WinStatus();
+    if ((parts & kRecordWait) && result == ERROR_SUCCESS) {
+        result = record.waitUntil == 0 ? DeleteRegistryValue(HKEY_CURRENT_USER, kVelmarUserKey, kWaitValue)
+                                       : WriteQword(HKEY_CURRENT_USER, kVelmarUserKey, kWaitValue,
+                                                    static_cast<std::uint64_t>(record.waitUntil));
+    }
+    if ((parts & kRecordSent) && result == ERROR_SUCCESS) {
+        result = SaveList(kSentValue, record.sent);
+    }
+    if ((parts & kRecordRefused) && result == ERROR_SUCCESS) {
+        result = SaveList(kRefusedValue, record.refused);
+    }
+    return WinStatus(result);
 }

@@ -28,5 +28,5 @@ private:
 
 // Read and written only while a RecordLock is held.
 ReportRecord LoadRecord(std::int64_t now);
-// Writes every value of the record; an empty one is deleted.
-WinStatus SaveRecord(const ReportRecord& record);
+// Writes the parts named (RecordPart bits); an empty one is deleted.
+WinStatus SaveRecord(const ReportRecord& record, unsigned parts);
