@@ -1,10 +1,14 @@
-"""The policy templates: well formed, references resolved, the (value name, type) pairs the program reads."""
+"""The policy templates: well formed, references resolved, the (value name, type) pairs the program reads
+under each policy key."""
 import pathlib
 import re
 import sys
 import xml.etree.ElementTree as ET
 
 NS = {"p": "http://schemas.microsoft.com/GroupPolicy/2006/07/PolicyDefinitions"}
+# Each policy key, and the program's table of the values it reads there.
+TABLES = {r"Software\Policies\Orvanta\Velmar\Update": ("src/update/policy/update_policy.cpp", "kPolicyValues"),
+          r"Software\Policies\Orvanta\Velmar\CrashReporting": ("src/crashreport/crash_policy.cpp", "kCrashPolicyValues")}
 
 
 def local(element):
@@ -35,23 +39,25 @@ def check(root):
                 "supportedOn": lambda ref: ref.split(":")[0] in prefixes if ":" in ref else ref in supported}
     problems += [f"{local(e)} {e.get('ref')!r} is not declared" for e in admx.iter()
                  if local(e) in declared and e.get("ref") is not None and not declared[local(e)](e.get("ref"))]
-    found = set()
+    found = {key: set() for key in TABLES}
     for policy in admx.iterfind("p:policies/p:policy", NS):
-        if policy.get("class") != "Machine" or policy.get("key") != r"Software\Policies\Orvanta\Velmar\Update":
+        if policy.get("class") != "Machine" or policy.get("key") not in TABLES:
             problems.append(f"{policy.get('name')}: class {policy.get('class')}, key {policy.get('key')}")
+            continue
         elements = list(policy.iterfind("p:elements/*", NS))
         on_off = [v for v in (policy.find("p:enabledValue", NS), policy.find("p:disabledValue", NS)) if v is not None]
-        found |= {(policy.get("valueName"), value_type(v)) for v in on_off}
-        found |= {(e.get("valueName"), value_type(e)) for e in elements}
+        found[policy.get("key")] |= {(policy.get("valueName"), value_type(v)) for v in on_off}
+        found[policy.get("key")] |= {(e.get("valueName"), value_type(e)) for e in elements}
         ref = re.fullmatch(r"\$\(presentation\.(.*)\)", policy.get("presentation", ""))
         shown = {c.get("refId") for c in known["presentation"].get(ref and ref.group(1), []) if c.get("refId")}
         if {e.get("id") for e in elements} != shown:
             problems.append(f"{policy.get('name')}: elements {sorted(e.get('id') for e in elements)}, shown {shown}")
-    source = (root / "src" / "update" / "policy" / "update_policy.cpp").read_text(encoding="utf-8")
-    table = re.search(r"kPolicyValues\[\] = \{(.*?)\};", source, re.S)
-    program = re.findall(r'\{L"(\w+)", (REG_\w+)\}', table.group(1)) if table else []
-    if not program or len(set(program)) != len(program) or found != set(program):
-        problems.append(f"the templates write {sorted(found, key=str)}, the program reads {sorted(program)}")
+    for key, (source, name) in TABLES.items():
+        table = re.search(name + r"\[\] = \{(.*?)\};", (root / source).read_text(encoding="utf-8"), re.S)
+        program = re.findall(r'\{L"(\w+)", (REG_\w+)\}', table.group(1)) if table else []
+        if not program or len(set(program)) != len(program) or found[key] != set(program):
+            problems.append(f"under {key} the templates write {sorted(found[key], key=str)}, "
+                            f"the program reads {sorted(program)}")
     return problems
 
 

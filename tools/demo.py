@@ -2,8 +2,9 @@
 from a site signed with tools/sign-release, a full-package update, a run within
 the day that does nothing, a release halted at 0% and taken at 100%, a patch
 missing on the server mended by the full package, a tampered patch, an older
-installer and a replayed older manifest refused, and a crash report,
-each against the bundled local servers, with the host window's messages as they arrive.
+installer and a replayed older manifest refused, and a crash report (and the
+same report with the administrator's policy turning reports off), each against
+the bundled local servers, with the host window's messages as they arrive.
 
 Run it through scripts/demo (which builds first), or, with a build in place:
     /usr/bin/python3 tools/demo.py
@@ -32,6 +33,7 @@ FAKE_INSTALLER = os.path.join(harness.BUILD_DIR, "fake_installer.exe")
 SIGN_RELEASE = os.path.join(harness.SOURCE_DIR, "tools", "sign-release")
 DEMO_ROOT = os.path.join(harness.DRIVE_C, "velmar-tests")
 OLD, NEW, ANCIENT = "1.0.0.5", "1.0.0.9", "0.9.0.0"
+CRASH_POLICY_KEY = r"HKLM\SOFTWARE\Policies\Orvanta\Velmar\CrashReporting"
 WPARAM = 7
 
 problems = []
@@ -421,12 +423,20 @@ def show_crash_report():
     data = b"MDMP" + os.urandom(256 * 1024)
     with open(dump, "wb") as f:
         f.write(data)
+    harness.clear_crash_record()  # the story told again today is no crash loop
+    tail = "/v:%s /os:win10 /u:%s" % (OLD, harness.win_path(dump))
     try:
         server = start_with_retry(lambda: ErrorLogServer(port=url.port or 80).start(), "error-log server")
         try:
             say("server", "http://127.0.0.1:%d%s" % (server.port, url.path + ("?" + url.query if url.query else "")))
-            result = app.run("/v:%s /os:win10 /u:%s" % (OLD, harness.win_path(dump)))
+            result = app.run(tail)
             requests = server.requests
+            harness.wine(["reg", "add", CRASH_POLICY_KEY, "/v", "Enabled", "/t", "REG_DWORD", "/d", "0", "/f"])
+            try:
+                off = app.run(tail)
+            finally:
+                harness.wine(["reg", "delete", CRASH_POLICY_KEY, "/f"])
+            off_requests = len(server.requests) - len(requests)
         finally:
             server.stop()
         say("command line", result.command_line)
@@ -444,6 +454,8 @@ def show_crash_report():
             say("  file part", "%s, filename %s" % (part.name, part.filename))
             say("  file size", "%d bytes, SHA-256 %s" % (part.size, part.sha256))
             say("  same as dump", "yes" if part.sha256 == hashlib.sha256(data).hexdigest() else "NO")
+        say("policy off", "CrashReporting\\Enabled=0, the same report: exit code %s, %d requests" % (off.code, off_requests))
+        expect(off.code == 0 and off_requests == 0, "crash reports off: exit code %s, %d requests" % (off.code, off_requests))
     finally:
         app.remove()
         shutil.rmtree(os.path.dirname(dumps), ignore_errors=True)

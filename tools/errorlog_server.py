@@ -5,11 +5,12 @@ It listens on 127.0.0.1 only. http.server reads each request (with or without
 "Expect: 100-continue"); the body, announced by Content-Length, streams through a
 multipart/form-data splitter that finds its text fields and its file part (form
 name, file name as sent, size, SHA-256). The server records all that and answers
-the way it was told: any status and body, framed by Content-Length, by closing the
-connection, by chunks, or cut short of its Content-Length; or it closes without
-answering, or stalls. It can also misbehave as a bad network does: leave the body
-unread, stall halfway through its answer, send its head or body a byte at a time,
-redirect. One connection carries one request ("Connection: close").
+the way it was told: any status (a 429 or 503 with a Retry-After, say) and body,
+framed by Content-Length, by closing the connection, by chunks, or cut short of
+its Content-Length; or it closes without answering, or stalls. It can also
+misbehave as a bad network does: leave the body unread, stall halfway through
+its answer, send its head or body a byte at a time, redirect. One connection
+carries one request ("Connection: close").
 
 The one POST sink of the tests, the demo and the benchmark (curl -F posts to it
 too). With keep_bodies=False or count_only=True a body of any size passes in
@@ -67,6 +68,7 @@ class Reply:
     Misbehaving on top of that:
       read_body=False  - the request body is left unread (the client's send then blocks);
       location         - a Location header, for a redirect status;
+      retry_after      - a Retry-After header (seconds or an HTTP date), for a 429 or 503 that sheds load;
       stall_after      - the head and this many bytes of the body, then nothing for stall_seconds;
       trickle          - the body one byte every this many seconds;
       trickle_head     - the head, padded to over 4 KiB, one byte every this many seconds;
@@ -82,6 +84,7 @@ class Reply:
     content_type: str = "application/json; charset=utf-8"
     read_body: bool = True
     location: str = None
+    retry_after: str = None
     stall_after: int = None
     trickle: float = None
     trickle_head: float = None
@@ -413,6 +416,8 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         head = ["HTTP/1.1 %d %s" % (reply.status, reason), "Connection: close"]
         if reply.location is not None:
             head.append("Location: %s" % reply.location)
+        if reply.retry_after is not None:
+            head.append("Retry-After: %s" % reply.retry_after)
         if body or reply.framing in ("length", "short"):
             head.append("Content-Type: %s" % reply.content_type)
         if reply.framing in ("length", "short"):
@@ -618,6 +623,7 @@ def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--port", type=int, default=DEFAULT_PORT, help="port on 127.0.0.1 (0: any free one)")
     parser.add_argument("--status", type=int, default=200, help="status of the answer")
+    parser.add_argument("--retry-after", help="a Retry-After header, e.g. with --status 429 or 503")
     parser.add_argument("--body", help="answer body (default: a JSON summary of the request)")
     parser.add_argument("--framing", choices=FRAMINGS, default="length", help="how the answer ends")
     parser.add_argument("--short-by", type=int, default=1, help="bytes missing with --framing short")
@@ -632,7 +638,8 @@ def main(argv=None):
     args = parser.parse_args(argv)
 
     reply = Reply(status=args.status, body=None if args.body is None else args.body.encode("utf-8"),
-                  framing=args.framing, short_by=args.short_by, stall_seconds=args.stall_seconds)
+                  framing=args.framing, short_by=args.short_by, stall_seconds=args.stall_seconds,
+                  retry_after=args.retry_after)
     done = threading.Event()
     seen = [0]
 

@@ -46,7 +46,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 
     if (HasSwitch(commandLine, L"/u:")) {
         g_updateLog.Stream() << L"Upload dump file";
-        return UploadCrashDump(ReadCrashReportOptions(commandLine));
+        // As in update mode, the machine's policy only.
+        return UploadCrashDump(ReadCrashReportOptions(commandLine), ReadCrashReportPolicy());
     }
     return RunUpdateMode(commandLine);
 }

@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <cwchar>
+#include <iterator>
+
 namespace {
 
 // 100-ns intervals from 1601-01-01 to 1970-01-01.
@@ -33,4 +36,21 @@ std::optional<std::int64_t> UnixSeconds(int year, int month, int day, int hour, 
     }
     const std::int64_t ticks = (static_cast<std::int64_t>(file.dwHighDateTime) << 32) | file.dwLowDateTime;
     return (ticks - kUnixEpochAsFileTime) / 10000000;
+}
+
+std::wstring UtcText(std::int64_t unixSeconds)
+{
+    if (unixSeconds < 0 || unixSeconds > 253402300799) {  // 1970 to the end of 9999
+        return std::wstring();
+    }
+    const std::uint64_t ticks = static_cast<std::uint64_t>(unixSeconds * 10000000 + kUnixEpochAsFileTime);
+    const FILETIME file = {static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+    SYSTEMTIME time = {};
+    if (!::FileTimeToSystemTime(&file, &time)) {
+        return std::wstring();
+    }
+    wchar_t text[24] = {};
+    std::swprintf(text, std::size(text), L"%04u-%02u-%02uT%02u:%02u:%02uZ", time.wYear, time.wMonth, time.wDay,
+                  time.wHour, time.wMinute, time.wSecond);
+    return text;
 }

@@ -38,7 +38,7 @@ struct UploadBody {
 
 bool PostMultipartForm(const std::wstring& url, const FormFields& fields, const std::wstring& filePath,
                        const std::wstring& filePartName, std::optional<DWORD> timeoutMs, std::wstring* responseBody,
-                       int* status)
+                       int* status, std::wstring* retryAfter)
 {
     if (status != nullptr) {
         *status = 0;
@@ -75,6 +75,9 @@ bool PostMultipartForm(const std::wstring& url, const FormFields& fields, const 
     const TransferOutcome outcome = HttpPost(post, limits, sink);
     if (status != nullptr) {
         *status = static_cast<int>(outcome.status);
+    }
+    if (retryAfter != nullptr) {
+        *retryAfter = outcome.retryAfter;
     }
     if (!outcome.Complete()) {
         return false;

@@ -1,6 +1,8 @@
 """Crash report mode ("/u:"): the request on the wire, the exit code for each
-kind of answer, and the dump file left as it was. The real exe runs under Wine
-against tools/errorlog_server.py on the build's loopback error-log address."""
+kind of answer, the dump file left as it was, and what keeps a report from
+going out. The real exe runs under Wine against tools/errorlog_server.py on the
+build's loopback error-log address."""
+import calendar
 import hashlib
 import os
 import re
@@ -21,6 +23,8 @@ ERROR_LOG_URL = urllib.parse.urlsplit(
     os.environ.get("VELMAR_ERROR_LOG_URL", "http://127.0.0.1:18742/index.php?do=adderrorlog"))
 AGENT = "VelmarCrashReport/1.0 (Windows)"
 BOUNDARY_RE = re.compile(r"^-{27}[0-9A-F]{16}$")
+PER_DAY = int(harness.build_setting("VELMAR_CRASH_REPORTS_PER_DAY", "3"))
+POLICY_KEY = r"HKLM\SOFTWARE\Policies\Orvanta\Velmar\CrashReporting"
 
 
 def expected_body(boundary, fields, filename, data):
@@ -72,6 +76,8 @@ class CrashReportTest(unittest.TestCase):
                              "the dump must be left as it was")
 
     def report(self, tail):
+        """One report as the first: the storm guard's record is cleared before it."""
+        harness.clear_crash_record()
         return self.app.run(tail, timeout=120)
 
     def only_request(self):
@@ -197,6 +203,7 @@ class CrashReportTest(unittest.TestCase):
                 self.server.set_reply(reply)
                 timed = os.path.join(self.dumps, label + ".time")
                 started = time.monotonic()
+                harness.clear_crash_record()
                 run = subprocess.run(["/usr/bin/time", "-o", timed, "-f", "%M", harness.WINE_RUN, self.app.exe,
                                       "/u:" + path], timeout=120, capture_output=True)
                 self.assertEqual(code, run.returncode)
@@ -243,6 +250,66 @@ class CrashReportTest(unittest.TestCase):
         finally:
             holder.stdin.close()
             holder.wait(timeout=30)
+
+    # -- what keeps a report from going out ------------------------------------
+    def test_policy_limit_server_wait_and_no_dump_twice(self):
+        def offer(path):
+            """One report with the log on: its exit code and log."""
+            shutil.rmtree(self.app.log_folder(), ignore_errors=True)
+            code = self.app.run("--velmarupdate-log /v:1.0 /u:" + harness.win_path(path), timeout=120).code
+            (_, log), = self.app.run_logs()
+            return code, log
+
+        data = os.urandom(4096)
+        dump = self.make_dump(data)
+        harness.clear_crash_record()
+        with self.subTest("policy_off"):
+            harness.wine(["reg", "add", POLICY_KEY, "/v", "Enabled", "/t", "REG_DWORD", "/d", "0", "/f"])
+            try:
+                code, log = offer(dump)
+            finally:
+                harness.wine(["reg", "delete", POLICY_KEY, "/f"])
+            self.assertEqual((0, 0), (code, self.server.connections))
+            self.assertIn(" Policy:crash reports are off", log)
+            self.assert_unchanged(dump, data)
+        with self.subTest("accepted_dump_not_sent_again"):
+            self.assertEqual(1, offer(dump)[0])
+            code, log = offer(dump)
+            self.assertEqual((1, 1), (code, self.server.connections))
+            self.assertIn(" CrashReportSent:" + harness.win_path(dump), log)
+            data = os.urandom(4096)
+            self.make_dump(data)  # the same path, new content: a new dump
+            self.assertEqual((1, 2), (offer(dump)[0], self.server.connections))
+            self.assertEqual(hashlib.sha256(data).hexdigest(), self.server.requests[-1].file.sha256)
+        with self.subTest("refused_for_good"):
+            harness.clear_crash_record()
+            self.server.set_reply(Reply(status=413))
+            refused = self.make_dump(b"too large", name="refused.dmp")
+            self.assertEqual((0, 3), (offer(refused)[0], self.server.connections))
+            code, log = offer(refused)
+            self.assertEqual((0, 3), (code, self.server.connections))
+            self.assertIn(" CrashReportRefused:", log)
+        with self.subTest("limit"):
+            harness.clear_crash_record()
+            self.server.reset()
+            self.server.set_reply(Reply())
+            codes = [offer(self.make_dump(os.urandom(100), name="%d.dmp" % n))[0] for n in range(PER_DAY)]
+            self.assertEqual(([1] * PER_DAY, PER_DAY), (codes, self.server.connections))
+            code, log = offer(self.make_dump(b"one more", name="over.dmp"))
+            self.assertEqual((0, PER_DAY), (code, self.server.connections))
+            self.assertIn(" CrashReportLimit:%d reports started in the last 24 h" % PER_DAY, log)
+        with self.subTest("server_wait"):
+            harness.clear_crash_record()
+            self.server.reset()
+            self.server.set_reply(Reply(status=429, retry_after="3600"))
+            self.assertEqual(0, offer(self.make_dump(b"first", name="first.dmp"))[0])
+            self.server.set_reply(Reply())
+            code, log = offer(self.make_dump(b"next", name="next.dmp"))
+            self.assertEqual((0, 1), (code, self.server.connections))
+            until = re.search(r" CrashReportWait:(\S+Z)", log).group(1)
+            self.assertAlmostEqual(time.time() + 3600, calendar.timegm(time.strptime(until, "%Y-%m-%dT%H:%M:%SZ")),
+                                   delta=120)
+        harness.clear_crash_record()
 
 
 if __name__ == "__main__":

@@ -39,60 +39,20 @@ constexpr int kLongestQuietMinutes = 960;
 
 std::wstring Name(PolicyIndex index) { return kPolicyValues[index].name; }
 
-// A value present: taken, or refused with why (for the log).
-template <typename T>
-struct Reading {
-    bool present = false;
-    std::optional<T> taken;
-    std::wstring whyRefused;  // present and not taken
-};
-
 // Why a present value is not one of the table's type; nullopt when it is.
 std::optional<std::wstring> Misfit(const PolicyValue& value, PolicyIndex index)
 {
-    const DWORD expected = kPolicyValues[index].type;
-    switch (FitOf(value, expected)) {
-    case ValueFit::Fits:
-        return std::nullopt;
-    case ValueFit::WrongType:
-        return RegistryTypeName(value.type) + L", expected " + RegistryTypeName(expected);
-    case ValueFit::TooLarge:
-    case ValueFit::WrongSize:
-        break;
-    }
-    return std::wstring(L"out of range");  // a REG_DWORD of other than 4 bytes is as unusable as one too large
-}
-
-// A DWORD from low to high.
-Reading<std::uint32_t> DwordInRange(const std::optional<PolicyValue>& value, PolicyIndex index, std::uint32_t low,
-                                    std::uint32_t high)
-{
-    Reading<std::uint32_t> reading;
-    reading.present = value.has_value();
-    if (!value) {
-        return reading;
-    }
-    if (const auto misfit = Misfit(*value, index)) {
-        reading.whyRefused = *misfit;
-        return reading;
-    }
-    const std::uint32_t number = *DwordOf(value);
-    if (number < low || number > high) {
-        reading.whyRefused = L"out of range";
-        return reading;
-    }
-    reading.taken = number;
-    return reading;
+    return PolicyMisfit(value, kPolicyValues[index].type);
 }
 
 void LogIgnored(UpdatePolicy& policy, const std::wstring& name, const std::wstring& why)
 {
-    policy.logEntries.push_back(L" PolicyIgnored:" + name + L" (" + why + L")");
+    policy.logEntries.push_back(PolicyIgnoredText(name, why));
 }
 
 void ReadUpdateDefault(const std::optional<PolicyValue>& value, UpdatePolicy& policy)
 {
-    const Reading<std::uint32_t> reading = DwordInRange(value, kUpdateDefault, 0, 1);
+    const PolicyReading<std::uint32_t> reading = PolicyDwordInRange(value, 0, 1);
     if (reading.taken) {
         policy.updatesOff = *reading.taken == 0;
         policy.logEntries.push_back(L" Policy:UpdateDefault=" + std::to_wstring(*reading.taken));
@@ -134,7 +94,7 @@ void ReadTargetVersionPrefix(const std::optional<PolicyValue>& value, UpdatePoli
 
 void ReadCheckPeriod(const std::optional<PolicyValue>& value, UpdatePolicy& policy)
 {
-    const Reading<std::uint32_t> reading = DwordInRange(value, kCheckPeriodMinutes, 0, 0xFFFFFFFFu);
+    const PolicyReading<std::uint32_t> reading = PolicyDwordInRange(value, 0, 0xFFFFFFFFu);
     if (!reading.taken) {
         if (reading.present) {
             LogIgnored(policy, Name(kCheckPeriodMinutes), reading.whyRefused);
@@ -163,8 +123,8 @@ void ReadQuietWindow(const std::optional<PolicyValue> (&values)[kPolicyCount], U
     }
     std::uint32_t numbers[3] = {};
     for (std::size_t i = 0; i < std::size(parts); ++i) {
-        const Reading<std::uint32_t> reading =
-            DwordInRange(values[parts[i].index], parts[i].index, parts[i].low, parts[i].high);
+        const PolicyReading<std::uint32_t> reading =
+            PolicyDwordInRange(values[parts[i].index], parts[i].low, parts[i].high);
         if (!reading.taken) {
             LogIgnored(policy, L"UpdatesSuppressed",
                        Name(parts[i].index) + L" " + (reading.present ? reading.whyRefused : L"missing"));

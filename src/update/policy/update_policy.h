@@ -4,6 +4,7 @@
 // the registry itself is read in policy_registry.
 #pragma once
 
+#include "base/policy_values.h"
 #include "base/registry.h"
 #include "update/manifest/version_rules.h"
 #include "update/policy/quiet_window.h"
@@ -16,9 +17,6 @@
 #include <optional>
 #include <string>
 #include <vector>
-
-// Policy data larger than this is not read: it counts as out of range.
-constexpr std::size_t kMaxPolicyDataBytes = 8192;
 
 // One value as the registry holds it.
 using PolicyValue = RegistryValue;
