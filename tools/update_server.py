@@ -84,6 +84,11 @@ def sign_file(key, path):
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE).stdout
 
 
+def is_log_path(path):
+    """The transparency log's files: a proof, and what lies under log/."""
+    return path.endswith(".tlog-proof") or "/log/" in path
+
+
 def load_tlog():
     """tools/tlog as a module."""
     loader = importlib.machinery.SourceFileLoader("tlog", os.path.join(os.path.dirname(os.path.abspath(__file__)),
@@ -104,7 +109,7 @@ class UpdateServer(http.server.ThreadingHTTPServer):
         self.rate = rate  # bytes a second for files, as a line of that speed would carry them; None: no cap
         self.faults = {}
         self.requests = []
-        self.headers_seen = []  # (path, Range, If-Range) of each request
+        self.headers_seen = []  # (path, Range, If-Range) of each request but the log's
         self.bytes_served = 0   # body bytes of files sent
         self.lock = threading.Lock()
         super().__init__(("127.0.0.1", port), Handler)
@@ -132,8 +137,7 @@ class UpdateServer(http.server.ThreadingHTTPServer):
         """The paths asked for; the log's (the proof, log/...) only with_log: the other tests count the
         manifest, its signature and the packages."""
         with self.lock:
-            return [path for path in self.requests
-                    if with_log or not (path.endswith(".tlog-proof") or "/log/" in path)]
+            return [path for path in self.requests if with_log or not is_log_path(path)]
 
     def log_manifest(self, proof):
         """Appends the version.ini beside the proof's path to its log and so writes the proof."""
@@ -155,7 +159,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         path = urllib.parse.urlsplit(self.path).path
         with self.server.lock:
             self.server.requests.append(path)
-            self.server.headers_seen.append((path, self.headers.get("Range"), self.headers.get("If-Range")))
+            if not is_log_path(path):
+                self.server.headers_seen.append((path, self.headers.get("Range"), self.headers.get("If-Range")))
             fault = self.server.faults.get(path)
             if fault is not None and fault.times is not None:
                 fault.times -= 1
