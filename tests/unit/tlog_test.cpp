@@ -28,7 +28,8 @@ std::vector<TreeHash> Hashes(const std::string& hex)
 {
     std::vector<TreeHash> hashes(hex.size() / 64);
     for (std::size_t i = 0; i < hex.size() / 2; ++i) {
-        hashes[i / 32][i % 32] = static_cast<unsigned char>(HexDigitValue(hex[2 * i]) * 16 + HexDigitValue(hex[2 * i + 1]));
+        const int value = HexDigitValue(hex[2 * i]) * 16 + HexDigitValue(hex[2 * i + 1]);
+        hashes[i / 32][i % 32] = static_cast<unsigned char>(value);
     }
     return hashes;
 }
@@ -162,8 +163,8 @@ TEST(Checkpoint, ReadTable)
             EXPECT_EQ(300u, reading.checkpoint->size);
             EXPECT_EQ(Root(300), reading.checkpoint->root);
         } else if (c.refusal != nullptr) {
-            EXPECT_NE(nullptr, std::wcsstr(reading.refusal, std::wstring(c.refusal, c.refusal + std::strlen(c.refusal)).c_str()))
-                << c.label;
+            const std::wstring refusal(c.refusal, c.refusal + std::strlen(c.refusal));
+            EXPECT_NE(nullptr, std::wcsstr(reading.refusal, refusal.c_str())) << c.label;
         }
     }
     EXPECT_FALSE(ReadCheckpoint(note + std::string(16 * 1024, 'x') + "\n", key).checkpoint) << "over 16 KiB";
@@ -182,8 +183,9 @@ TEST(TlogProof, ParseTable)
     EXPECT_EQ(row.index, proof->index);
     EXPECT_EQ(Hashes(row.path), proof->path);
     EXPECT_EQ(kSignedCheckpoint, proof->checkpoint);
-    for (const std::string& bad : {"c2sp.org/tlog-proof@v2\n" + body, "c2sp.org/tlog-proof@v1\n" + Replaced(body, "index ", "index 0"),
-                                   "c2sp.org/tlog-proof@v1\nindex 1\n" + lines}) {
+    const std::string header = "c2sp.org/tlog-proof@v1\n";
+    for (const std::string& bad : {"c2sp.org/tlog-proof@v2\n" + body, header + Replaced(body, "index ", "index 0"),
+                                   header + "index 1\n" + lines}) {
         EXPECT_FALSE(ParseTlogProof(bad)) << bad.substr(0, 40);
     }
 }
