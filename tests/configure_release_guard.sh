@@ -1,7 +1,7 @@
 #!/bin/sh
 # The release preset must not configure an updater that skips signature checks by
 # accident, nor one that still names the placeholder servers, must refuse a key file that is not a P-256 public key, and must build
-# in exactly the key it was given; the same for the installer publishers' pins.
+# in exactly the key it was given; the same for the installer publishers' pins and the transparency log's key.
 #   configure_release_guard.sh CMAKE SOURCE_DIR
 set -u
 cmake=$1
@@ -17,7 +17,8 @@ configure() {
     shift 2
     n=$((n + 1))
     if (cd "$src" && "$cmake" --preset release -B "$work/build$n" "-DVELMAR_UPDATE_BASE_URL=$base_url" \
-            "-DVELMAR_ERROR_LOG_URL=$errorlog_url" "-DVELMAR_INSTALLER_PUBLISHER_PINS=$pin" "$@") >"$work/out$n" 2>&1; then
+            "-DVELMAR_ERROR_LOG_URL=$errorlog_url" "-DVELMAR_INSTALLER_PUBLISHER_PINS=$pin" \
+            "-DVELMAR_LOG_PUBLIC_KEY=$logpub" "-DVELMAR_LOG_ORIGIN=$origin" "$@") >"$work/out$n" 2>&1; then
         got=ok
     else
         got=fail
@@ -35,6 +36,8 @@ configure() {
 base_url=https://update.orvanta.test/velmar/update/
 errorlog_url="https://errorlog.orvanta.test/index.php?do=adderrorlog"
 pub=$src/tests/keys/test-update-key.pub.pem
+logpub=$src/tests/keys/test-log-key.pub.pem
+origin=update.orvanta.test/log
 pin_of() { openssl x509 -pubkey -noout -in "$src/tests/keys/$1.pem" | openssl pkey -pubin -outform DER | sha256sum | cut -c1-64; }
 pin=$(pin_of test-publisher)
 openssl ecparam -name secp384r1 -genkey -noout 2>/dev/null | openssl ec -pubout -out "$work/p384.pub.pem" 2>/dev/null
@@ -53,7 +56,7 @@ point() { openssl pkey -pubin -in "$1" -outform DER | tail -c 64 | od -An -v -tx
 for keys in "$pub" "$pub;$pub2"; do
     configure ok "Update signatures: checked with $keys" "-DVELMAR_UPDATE_PUBLIC_KEY=$keys"
     built=$(grep -o '0x[0-9a-f][0-9a-f]' "$work/build$n/generated/update_public_key.cpp" | sed 's/^0x//' | tr -d '\n')
-    expected=$(for key in $(echo "$keys" | tr ';' ' '); do point "$key"; done)
+    expected=$(for key in $(echo "$keys" | tr ';' ' ') "$logpub"; do point "$key"; done)
     if [ -n "$expected" ] && [ "$built" = "$expected" ]; then
         echo "ok: built-in keys match openssl's X and Y"
     else
@@ -62,6 +65,12 @@ for keys in "$pub" "$pub;$pub2"; do
     fi
 done
 
+configure fail "-DVELMAR_LOG_PUBLIC_KEY=/path" "-DVELMAR_UPDATE_PUBLIC_KEY=$pub" -DVELMAR_LOG_PUBLIC_KEY=
+configure ok "Manifest log: not checked" "-DVELMAR_UPDATE_PUBLIC_KEY=$pub" -DVELMAR_LOG_PUBLIC_KEY= \
+    -DVELMAR_ALLOW_UNLOGGED_MANIFESTS=ON
+configure fail "VELMAR_LOG_ORIGIN must be the log's origin" "-DVELMAR_UPDATE_PUBLIC_KEY=$pub" "-DVELMAR_LOG_ORIGIN=a b"
+configure fail "VELMAR_LOG_PUBLIC_KEY ($src/tests/keys/test-log-key.pem): this is a private key" \
+    "-DVELMAR_UPDATE_PUBLIC_KEY=$pub" "-DVELMAR_LOG_PUBLIC_KEY=$src/tests/keys/test-log-key.pem"
 configure fail "-DVELMAR_INSTALLER_PUBLISHER_PINS=<SHA-256" "-DVELMAR_UPDATE_PUBLIC_KEY=$pub" \
     -DVELMAR_INSTALLER_PUBLISHER_PINS=
 configure ok "Installer publishers: not checked" "-DVELMAR_UPDATE_PUBLIC_KEY=$pub" -DVELMAR_INSTALLER_PUBLISHER_PINS= \

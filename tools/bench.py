@@ -1,6 +1,8 @@
 """Benchmarks VelmarUpdate.exe against curl, a trivial Win32 program and a WinINet
 yardstick, side by side in one run on the same loopback servers, and writes docs/benchmarks.md."""
+import contextlib
 import datetime
+import io
 import os
 import shutil
 import statistics
@@ -15,7 +17,7 @@ sys.path.insert(0, HERE)
 import harness  # noqa: E402
 import host  # noqa: E402
 from errorlog_server import ErrorLogServer  # noqa: E402
-from update_server import Fault, UpdateServer  # noqa: E402
+from update_server import Fault, UpdateServer, load_tlog  # noqa: E402
 
 MIB = 1024 * 1024
 UPLOAD_SIZES = [1, 64, 512, 3072]
@@ -26,10 +28,13 @@ LINE_RUNS = 5
 LINE_RATE = 100 * MIB  # about a 1 Gbit/s line
 RESUME_RUNS = 3
 NOT_DUE_RUNS = 21
+DUE_RUNS = 11
 ERROR_LOG_URL = harness.build_setting("VELMAR_ERROR_LOG_URL", "http://127.0.0.1:18742/index.php?do=adderrorlog")
 UPDATE_BASE_URL = harness.build_setting("VELMAR_UPDATE_BASE_URL", "http://127.0.0.1:18741/update/")
 TRIVIAL = os.path.join(harness.BUILD_DIR, "trivial.exe")
 WININET_YARDSTICK = os.path.join(harness.BUILD_DIR, "wininet_yardstick.exe")
+UNLOGGED_UPDATER = os.path.join(harness.BUILD_DIR, "VelmarUpdate-unlogged.exe")
+LOG_OPTIONS = ["--log-key", harness.TEST_LOG_KEY, "--log-origin", harness.LOG_ORIGIN]
 # Time ratios hold from 64 MiB on; memory is the trivial program's peak plus a headroom.
 TARGETS = {"upload": 1.2, "download": 1.2, "memory_headroom": 16 * MIB, "not_due": 1.15, "signed_line": 1.05,
            "exe_bytes": MIB, "served": 1.05}
@@ -145,8 +150,8 @@ def bench_download(work):
     package = os.path.join(root, "update", "1.0.0.5-1.0.0.9", "velmar.diff")
     make_file(package, DOWNLOAD_SIZE)
     # Published as a release is: version.ini binds the package and is signed.
-    subprocess.run([os.path.join(harness.SOURCE_DIR, "tools", "sign-release"), harness.TEST_SIGNING_KEY, root],
-                   check=True, stdout=subprocess.DEVNULL)
+    subprocess.run([os.path.join(harness.SOURCE_DIR, "tools", "sign-release"), harness.TEST_SIGNING_KEY, root,
+                    *LOG_OPTIONS], check=True, stdout=subprocess.DEVNULL)
     server = UpdateServer(root, urllib.parse.urlsplit(UPDATE_BASE_URL).port).start()
     apps = {"signed": harness.Installation(folder_name="bench-signed"),
             "unsigned": harness.Installation(folder_name="bench-unsigned", updater=harness.UNSIGNED_UPDATER)}
@@ -230,6 +235,56 @@ def bench_not_due():
     return row
 
 
+def bench_due_cycle(work):
+    """A due cycle with nothing to install, signed: without a log key (the manifest and its signature), and
+    with one, the log unchanged since the last accepted checkpoint (the proof too) or grown from 300 to 1001
+    entries (the proof and three tiles)."""
+    root = os.path.join(work, "due")
+    os.makedirs(os.path.join(root, "update"))
+    with open(os.path.join(root, "update", "version.ini"), "w") as f:
+        f.write("[main]\r\nversion=1.0.0.5\r\nminiver=1.0.0.0\r\n")
+    subprocess.run([os.path.join(harness.SOURCE_DIR, "tools", "sign-release"), harness.TEST_SIGNING_KEY, root],
+                   check=True, stdout=subprocess.DEVNULL)
+    tlog = load_tlog()
+    earlier = [b"velmar-manifest/v1\n%s\n" % os.urandom(32).hex().encode() for _ in range(1000)]
+    with contextlib.redirect_stdout(io.StringIO()):
+        tlog.append(root, harness.TEST_LOG_KEY, harness.LOG_ORIGIN, earlier=earlier)
+    with open(os.path.join(root, "update", "version.ini"), "rb") as f:
+        leaves = [tlog.leaf_hash(entry) for entry in earlier + [tlog.manifest_entry(f.read())]]
+    checkpoints = {"proof": (1001, tlog.mth(leaves)), "tiles": (300, tlog.mth(leaves[:300]))}
+    server = UpdateServer(root, urllib.parse.urlsplit(UPDATE_BASE_URL).port).start()
+    window = host.HostWindow()
+    window.start()
+    apps = {"unlogged": harness.Installation(folder_name="bench-unlogged", updater=UNLOGGED_UPDATER),
+            "proof": harness.Installation(folder_name="bench-logged")}
+    apps["tiles"] = apps["proof"]
+    times = {name: [] for name in apps}
+    try:
+        for _ in range(DUE_RUNS):
+            for name, app in apps.items():
+                harness.reg_delete_key()
+                if name in checkpoints:
+                    size, tree_root = checkpoints[name]
+                    for value, kind, data in (("TlogSize", "REG_QWORD", str(size)),
+                                              ("TlogRoot", "REG_BINARY", tree_root.hex())):
+                        harness.wine(["reg", "add", harness.REG_KEY, "/v", value, "/t", kind, "/d", data, "/f"])
+                times[name].append(run_wine_measured([app.exe, "/w:%d" % window.hwnd, "/j:1", "/v:1.0.0.5"])[0])
+        tiles = [path for path in server.requested_paths(with_log=True) if "/tile/" in path]
+        if window.texts().count("OnComplete;1;") != 3 * DUE_RUNS or len(tiles) != 3 * DUE_RUNS:
+            raise SystemExit("the due cycles did not all take the manifest (%d tiles read): %r"
+                             % (len(tiles), window.texts()[-4:]))
+    finally:
+        server.stop()
+        window.stop()
+        apps["unlogged"].remove()
+        apps["proof"].remove()
+        harness.reg_delete_key()
+    row = {name: statistics.median(values) for name, values in times.items()}
+    print("due cycle, nothing to install: no log key %.1f ms, the proof %.1f ms, the proof and 3 tiles %.1f ms"
+          " (median of %d)" % (row["unlogged"] * 1000, row["proof"] * 1000, row["tiles"] * 1000, DUE_RUNS), flush=True)
+    return row
+
+
 def verdict(value, target):
     return "met" if value <= target else "missed by %.0f%%" % ((value / target - 1) * 100)
 
@@ -247,7 +302,7 @@ def machine_line():
     return "%d cores, %s, %.0f GiB RAM, %s" % (os.cpu_count(), model, mem_kib / 1024 / 1024, wine)
 
 
-def write_report(path, baseline, uploads, download, not_due, exe_bytes):
+def write_report(path, baseline, uploads, download, not_due, due, exe_bytes):
     commit = subprocess.run(["git", "-C", harness.SOURCE_DIR, "rev-parse", "--short", "HEAD"],
                             capture_output=True, text=True).stdout.strip()
     lines = [
@@ -257,8 +312,8 @@ def write_report(path, baseline, uploads, download, not_due, exe_bytes):
         "Machine: %s." % machine_line(),
         "Everything runs on loopback; VelmarUpdate.exe (built with the release limits: `cmake --preset bench`)"
         " runs under Wine, curl natively. Times are medians of %d runs (the download: %d, on the 100 MiB/s line:"
-        " %d, cut and resumed: %d, the not-due cycle: %d), each program in turn; every update run writes its log."
-        % (RUNS, DOWNLOAD_RUNS, LINE_RUNS, RESUME_RUNS, NOT_DUE_RUNS),
+        " %d, cut and resumed: %d, the not-due cycle: %d, the due cycle: %d), each program in turn; every update run writes its log."
+        % (RUNS, DOWNLOAD_RUNS, LINE_RUNS, RESUME_RUNS, NOT_DUE_RUNS, DUE_RUNS),
         "",
         "| Measure | VelmarUpdate | Reference | Ratio | Target | Result |",
         "|---|---|---|---|---|---|",
@@ -305,6 +360,13 @@ def write_report(path, baseline, uploads, download, not_due, exe_bytes):
         not_due["ours"] * 1000, not_due["trivial"] * 1000, not_due["ours"] / not_due["trivial"]))
     lines.append("| not-due update cycle, log on (written through) | %.1f ms | log off %.1f ms | %.2f× | (reported) |"
                  " — |" % (not_due["ours_log"] * 1000, not_due["ours"] * 1000, not_due["ours_log"] / not_due["ours"]))
+    lines.append("| due update cycle, nothing to install, signed, no log key (manifest and .sig) | %.1f ms | | |"
+                 " (reported) | — |" % (due["unlogged"] * 1000))
+    for name, what in (("proof", "the proof too (the log as accepted last)"),
+                       ("tiles", "the proof and 3 tiles (the log grew from 300 to 1001 entries)")):
+        lines.append("| due update cycle, log key: %s | %.1f ms | no log key %.1f ms | %.2f× (+%.1f ms) |"
+                     " (reported) | — |" % (what, due[name] * 1000, due["unlogged"] * 1000, due[name] / due["unlogged"],
+                                            (due[name] - due["unlogged"]) * 1000))
     lines.append("| size of VelmarUpdate.exe | %d bytes | | | ≤ 1 MiB | %s |" % (
         exe_bytes, verdict(exe_bytes, TARGETS["exe_bytes"])))
     lines.append("")
@@ -329,10 +391,11 @@ def main():
         download = bench_download(work)
         download.update(bench_hash_rate())
         not_due = bench_not_due()
+        due = bench_due_cycle(work)
     finally:
         shutil.rmtree(work, ignore_errors=True)
     write_report(os.path.join(harness.SOURCE_DIR, "docs", "benchmarks.md"), baseline, uploads, download, not_due,
-                 os.path.getsize(harness.UPDATER))
+                 due, os.path.getsize(harness.UPDATER))
     return 0
 
 

@@ -2,9 +2,9 @@
 from a site signed with tools/sign-release, a full-package update, a run within
 the day that does nothing, a release halted at 0% and taken at 100%, a patch
 missing on the server mended by the full package, a tampered patch, an older
-installer and a replayed older manifest refused, and a crash report (and the
-same report with the administrator's policy turning reports off), each against
-the bundled local servers, with the host window's messages as they arrive.
+installer, a replayed older manifest and a manifest never logged refused, and a crash report
+(and the same report with the administrator's policy turning reports off), each against the
+bundled local servers, with the host window's messages as they arrive.
 
 Run it through scripts/demo (which builds first), or, with a build in place:
     /usr/bin/python3 tools/demo.py
@@ -125,14 +125,15 @@ def lay_out_update_server(root, base):
     shutil.copy2(FAKE_INSTALLER, os.path.join(root, full_name))
 
 
-def sign_site(root, why, *options):
-    """Publishes the site as a release is: tools/sign-release binds the packages into version.ini and
-    signs it (here with a test key); its report is shown."""
-    out = subprocess.run([SIGN_RELEASE, *options, harness.TEST_SIGNING_KEY, root], check=True,
+def sign_site(root, why, *options, logged=True):
+    """Publishes the site as a release is: tools/sign-release binds the packages into version.ini, signs it
+    (here with a test key) and appends it to the transparency log (with the test log key); its report is shown."""
+    log = ["--log-key", harness.TEST_LOG_KEY, "--log-origin", harness.LOG_ORIGIN] if logged else []
+    out = subprocess.run([SIGN_RELEASE, *options, *log, harness.TEST_SIGNING_KEY, root], check=True,
                          stdout=subprocess.PIPE, text=True).stdout
     say("sign-release", why)
     for line in out.splitlines():
-        if line.startswith(("bound", "serial", "expires", "rollout")):
+        if line.startswith(("bound", "serial", "expires", "rollout", "appended", "log ")):
             say("", line)
 
 
@@ -143,6 +144,8 @@ def show_update_server(stage):
     say("signatures", "tools/sign-release bound every package into version.ini (SHA-256, size) and")
     say("", "signed it; this build trusts the public halves of the two test keys and installs")
     say("", "only the exact package a fresh manifest binds")
+    say("log", "every signed manifest is appended to a transparency log beside it (update/log/); this")
+    say("", "build takes only a manifest whose proof (version.ini.tlog-proof) shows it in that log")
     sign_site(stage.server_root, "the site as a release publishes it:")
     say("serving", stage.server_root)
     for folder, _, files in sorted(os.walk(stage.server_root)):
@@ -324,7 +327,7 @@ def show_rollout(stage):
         sign_site(stage.server_root, "with --rollout %s:" % rollout, "--rollout", rollout)
         log, requests = due_run(stage, "/v:%s" % OLD, texts, "rollout %s" % rollout)
         if rollout == "0":
-            expect(len(requests) == 2, "a halted release asked for a package: %s" % requests)
+            expect(not [p for p in requests if p.endswith(".diff")], "a halted release asked for a package: %s" % requests)
             show_log_entry(log, " RolloutWait:", "why the release was not taken")
         else:
             expect(harness.read_installer_record(stage.record) is not None, "setup.exe was not started")
@@ -412,8 +415,17 @@ def show_replayed_manifest(stage):
             "a replayed manifest")
 
 
+def show_unlogged_manifest(stage):
+    heading("11. A manifest that was never logged is refused")
+    say("the threat", "whoever holds the manifest key signs a manifest for one machine and serves it there")
+    say("", "alone; without the log no one else would ever see it")
+    sign_site(stage.server_root, "signed with the vendor's key, but not appended to the log:", logged=False)
+    say("on the server", "version.ini.tlog-proof is still the one of the manifest logged before")
+    refused(stage, "/v:%s" % OLD, ["OnCheckingForUpdate", "OnComplete;3;"], " TlogRejected:", "an unlogged manifest")
+
+
 def show_crash_report():
-    heading("11. Crash report: a dump posted to the local error-log server")
+    heading("12. Crash report: a dump posted to the local error-log server")
     url = urllib.parse.urlsplit(harness.build_setting("VELMAR_ERROR_LOG_URL",
                                               "http://127.0.0.1:18742/index.php?do=adderrorlog"))
     app = installation("demo-crash")
@@ -495,6 +507,7 @@ def update_story(base_url):
         show_tampered_patch(stage)
         show_older_installer(stage)
         show_replayed_manifest(stage)
+        show_unlogged_manifest(stage)
 
 
 def main():

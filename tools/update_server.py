@@ -10,7 +10,11 @@ Run it:   /usr/bin/python3 tools/update_server.py --root DIR --port 18741
 and build the updater with VELMAR_UPDATE_BASE_URL=http://127.0.0.1:18741/update/.
 With --sign-key KEY.pem it answers a request for FILE.sig that has no file of
 its own with a fresh signature of FILE (openssl dgst -sha256 -sign), as a
-signed release would have it; a .sig on disk, or a fault for it, wins.
+signed release would have it; a .sig on disk, or a fault for it, wins. With
+--log-key LOG_KEY.pem --log-origin ORIGIN it answers update/version.ini.tlog-proof
+by appending the version.ini it serves to the log beside it (tools/tlog append,
+which writes update/log/ and the proof) first, as a logged release has it; a
+fault for the proof wins.
 Files go out with a strong ETag and Last-Modified, and "Range: bytes=N-" (with an
 If-Range that names the file, or none) gets the rest as a 206; --rate caps the
 speed as a slower line would. It listens on 127.0.0.1 only and answers GET. Tests import it and script odd
@@ -20,9 +24,13 @@ that stops halfway, a body that trickles, redirects. (Crash reports, and every
 other POST, go to tools/errorlog_server.py.)
 """
 import argparse
+import contextlib
 import dataclasses
 import email.utils
 import http.server
+import importlib.machinery
+import importlib.util
+import io
 import os
 import posixpath
 import select
@@ -76,16 +84,32 @@ def sign_file(key, path):
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE).stdout
 
 
+def is_log_path(path):
+    """The transparency log's files: a proof, and what lies under log/."""
+    return path.endswith(".tlog-proof") or "/log/" in path
+
+
+def load_tlog():
+    """tools/tlog as a module."""
+    loader = importlib.machinery.SourceFileLoader("tlog", os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                                                       "tlog"))
+    module = importlib.util.module_from_spec(importlib.util.spec_from_loader("tlog", loader))
+    loader.exec_module(module)
+    return module
+
+
 class UpdateServer(http.server.ThreadingHTTPServer):
     daemon_threads = True
 
-    def __init__(self, root, port=0, sign_key=None, rate=None):
+    def __init__(self, root, port=0, sign_key=None, rate=None, log_key=None, log_origin=None):
         self.root = os.path.abspath(root)
         self.sign_key = sign_key
+        self.log_key, self.log_origin = log_key, log_origin
+        self.tlog = load_tlog() if log_key else None
         self.rate = rate  # bytes a second for files, as a line of that speed would carry them; None: no cap
         self.faults = {}
         self.requests = []
-        self.headers_seen = []  # (path, Range, If-Range) of each request
+        self.headers_seen = []  # (path, Range, If-Range) of each request but the log's
         self.bytes_served = 0   # body bytes of files sent
         self.lock = threading.Lock()
         super().__init__(("127.0.0.1", port), Handler)
@@ -109,9 +133,19 @@ class UpdateServer(http.server.ThreadingHTTPServer):
         if not isinstance(sys.exc_info()[1], (ConnectionResetError, BrokenPipeError)):
             super().handle_error(request, client_address)
 
-    def requested_paths(self):
+    def requested_paths(self, with_log=False):
+        """The paths asked for; the log's (the proof, log/...) only with_log: the other tests count the
+        manifest, its signature and the packages."""
         with self.lock:
-            return list(self.requests)
+            return [path for path in self.requests if with_log or not is_log_path(path)]
+
+    def log_manifest(self, proof):
+        """Appends the version.ini beside the proof's path to its log and so writes the proof."""
+        site = os.path.dirname(os.path.dirname(proof))
+        if os.path.basename(os.path.dirname(proof)) != "update" or not os.path.isfile(proof[:-len(".tlog-proof")]):
+            return
+        with self.lock, contextlib.redirect_stdout(io.StringIO()):
+            self.tlog.append(site, self.log_key, self.log_origin)
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -125,7 +159,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         path = urllib.parse.urlsplit(self.path).path
         with self.server.lock:
             self.server.requests.append(path)
-            self.server.headers_seen.append((path, self.headers.get("Range"), self.headers.get("If-Range")))
+            if not is_log_path(path):
+                self.server.headers_seen.append((path, self.headers.get("Range"), self.headers.get("If-Range")))
             fault = self.server.faults.get(path)
             if fault is not None and fault.times is not None:
                 fault.times -= 1
@@ -146,6 +181,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if local is not None and not os.path.isfile(local) and self.server.sign_key and local.endswith(".sig") \
                 and os.path.isfile(local[:-4]):
             return self.answer_fault(Fault(200, sign_file(self.server.sign_key, local[:-4])))
+        if local is not None and self.server.log_key and local.endswith(os.sep + "version.ini.tlog-proof"):
+            self.server.log_manifest(local)
         if local is None or not os.path.isfile(local):
             return self.answer_fault(Fault(404, b"not found\n"))
         stat = os.stat(local)
@@ -277,10 +314,15 @@ def main():
     parser.add_argument("--root", required=True, help="folder to serve")
     parser.add_argument("--port", type=int, default=18741)
     parser.add_argument("--sign-key", help="private key (PEM) that signs FILE.sig answers on the fly")
+    parser.add_argument("--log-key", help="the log's private key (PEM): each proof asked for logs version.ini first")
+    parser.add_argument("--log-origin", help="the log's origin, with --log-key")
     parser.add_argument("--rate", type=float, help="serve files at most this many MiB a second")
     args = parser.parse_args()
+    if bool(args.log_key) != bool(args.log_origin):
+        parser.error("--log-key and --log-origin go together")
     server = UpdateServer(args.root, args.port, sign_key=args.sign_key,
-                          rate=None if args.rate is None else args.rate * 1024 * 1024)
+                          rate=None if args.rate is None else args.rate * 1024 * 1024, log_key=args.log_key,
+                          log_origin=args.log_origin)
     print("serving %s on http://127.0.0.1:%d/" % (server.root, server.port), flush=True)
     try:
         server.serve_forever()

@@ -88,6 +88,14 @@ std::optional<std::vector<std::wstring>> TextListOf(const std::optional<Registry
     return texts;
 }
 
+std::optional<std::vector<unsigned char>> BytesOf(const std::optional<RegistryValue>& value, std::size_t size)
+{
+    if (!value || FitOf(*value, REG_BINARY) != ValueFit::Fits || value->data.size() != size) {
+        return std::nullopt;
+    }
+    return value->data;
+}
+
 std::wstring RegistryTypeName(DWORD type)
 {
     static const wchar_t* const kNames[] = {L"REG_NONE",  L"REG_SZ",   L"REG_EXPAND_SZ",
@@ -152,6 +160,11 @@ DWORD WriteTextList(HKEY root, const wchar_t* path, const wchar_t* name, const s
     }
     list += L'\0';
     return WriteValue(root, path, name, REG_MULTI_SZ, list.data(), list.size() * sizeof(wchar_t));
+}
+
+DWORD WriteBytes(HKEY root, const wchar_t* path, const wchar_t* name, const void* data, std::size_t size)
+{
+    return WriteValue(root, path, name, REG_BINARY, data, size);
 }
 
 DWORD DeleteRegistryValue(HKEY root, const wchar_t* path, const wchar_t* name)

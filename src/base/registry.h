@@ -43,6 +43,8 @@ std::optional<std::uint64_t> QwordOf(const std::optional<RegistryValue>& value);
 std::optional<std::wstring> TextOf(const std::optional<RegistryValue>& value);
 // REG_MULTI_SZ: its strings up to the first empty one, terminators missing or not.
 std::optional<std::vector<std::wstring>> TextListOf(const std::optional<RegistryValue>& value);
+// REG_BINARY of exactly `size` bytes.
+std::optional<std::vector<unsigned char>> BytesOf(const std::optional<RegistryValue>& value, std::size_t size);
 
 // "REG_DWORD", ..., or "type N".
 std::wstring RegistryTypeName(DWORD type);
@@ -69,5 +71,6 @@ std::optional<RegistryValue> ReadRegistryValue(HKEY root, const wchar_t* path, c
 DWORD WriteDword(HKEY root, const wchar_t* path, const wchar_t* name, std::uint32_t value);
 DWORD WriteQword(HKEY root, const wchar_t* path, const wchar_t* name, std::uint64_t value);
 DWORD WriteTextList(HKEY root, const wchar_t* path, const wchar_t* name, const std::vector<std::wstring>& texts);
+DWORD WriteBytes(HKEY root, const wchar_t* path, const wchar_t* name, const void* data, std::size_t size);
 // ERROR_SUCCESS also when the value, or its key, is not there.
 DWORD DeleteRegistryValue(HKEY root, const wchar_t* path, const wchar_t* name);

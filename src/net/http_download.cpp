@@ -8,14 +8,19 @@
 bool DownloadUrlToString(const wchar_t* url, const TransferLimits& limits, std::uint64_t deadlineTick,
                          std::string& body)
 {
+    return DownloadToString(url, limits, deadlineTick, body).Complete();
+}
+
+TransferOutcome DownloadToString(const wchar_t* url, const TransferLimits& limits, std::uint64_t deadlineTick,
+                                 std::string& body)
+{
     std::shared_ptr<StringSink> sink;
     const TransferOutcome outcome = RunWithRetries(limits, deadlineTick, [&](const TransferLimits& bounded) {
         sink = std::make_shared<StringSink>();  // each try starts from nothing
         return HttpGet(url, bounded, sink);
     });
-    if (!outcome.Complete()) {
-        return false;
+    if (outcome.Complete()) {
+        body.swap(sink->body);
     }
-    body.swap(sink->body);
-    return true;
+    return outcome;
 }

@@ -11,3 +11,6 @@
 // deadlineTick (GetTickCount64; 0: none) bounds the tries and the waits between them.
 bool DownloadUrlToString(const wchar_t* url, const TransferLimits& limits, std::uint64_t deadlineTick,
                          std::string& body);
+// The same, with the last try's outcome: a 404 told from other failures, say.
+TransferOutcome DownloadToString(const wchar_t* url, const TransferLimits& limits, std::uint64_t deadlineTick,
+                                 std::string& body);

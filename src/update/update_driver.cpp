@@ -4,8 +4,8 @@
 #include "log/update_log.h"
 #include "update/check_schedule.h"
 #include "update/host_messages.h"
+#include "update/manifest/manifest_acceptance.h"
 #include "update/manifest/manifest_fetch.h"
-#include "update/manifest/serial_store.h"
 #include "update/package/run_folder.h"
 #include "update/package_taking.h"
 #include "update/release_offer.h"
@@ -55,8 +55,8 @@ CheckOutcome CheckAndInstall(const UpdateOptions& options, const UpdateKeys& key
     }
     const Manifest& manifest = fetched.manifest;
     g_updateLog.Stream() << L" NewVer:" << manifest.main.version.text << L" MinVer:" << manifest.main.miniver.text;
-    if (keys.Any() && !AcceptSignedManifest(manifest, keys, *fetched.signingKey, CurrentUnixTime())) {
-        return CheckOutcome{kUpdateFailed};  // stale, replayed or malformed: someone answers who must not
+    if (!AcceptManifest(fetched, keys, baseUrl, CurrentUnixTime())) {
+        return CheckOutcome{kUpdateFailed};  // stale, replayed, malformed or not logged: someone answers who must not
     }
 
     const UpdatePlan plan = DecideUpdate(options.installedVersion, manifest.main, baseUrl);

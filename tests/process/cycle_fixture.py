@@ -50,8 +50,9 @@ class UpdateCycleFixture(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.root = tempfile.mkdtemp(prefix="velmar-update-server-")
-        # Signs what it serves, as a release is published.
-        cls.server = UpdateServer(cls.root, PORT, sign_key=harness.TEST_SIGNING_KEY).start()
+        # Signs and logs what it serves, as a release is published.
+        cls.server = UpdateServer(cls.root, PORT, sign_key=harness.TEST_SIGNING_KEY, log_key=harness.TEST_LOG_KEY,
+                                  log_origin=harness.LOG_ORIGIN).start()
 
     @classmethod
     def tearDownClass(cls):

@@ -18,6 +18,8 @@ UPDATER = os.path.join(BUILD_DIR, "VelmarUpdate.exe")
 UNSIGNED_UPDATER = os.path.join(BUILD_DIR, "VelmarUpdate-unsigned.exe")
 TEST_SIGNING_KEY = os.path.join(SOURCE_DIR, "tests", "keys", "test-update-key.pem")
 TEST_SIGNING_KEY_2 = os.path.join(SOURCE_DIR, "tests", "keys", "test-update-key-2.pem")
+# The transparency log the test build takes manifests from.
+TEST_LOG_KEY = os.path.join(SOURCE_DIR, "tests", "keys", "test-log-key.pem")
 TESTS_BUILD = os.path.join(BUILD_DIR, "tests")
 DRIVE_C = os.path.join(WINEPREFIX, "drive_c")
 USER_NAME = pwd.getpwuid(os.getuid()).pw_name
@@ -37,6 +39,9 @@ def build_setting(name, default):
     except OSError:
         pass
     return default
+
+
+LOG_ORIGIN = build_setting("VELMAR_LOG_ORIGIN", "update.velmar.test/log")
 
 
 def tool(name):

@@ -15,6 +15,7 @@ import unittest
 SOURCE_DIR = pathlib.Path(os.environ.get("VELMAR_SOURCE_DIR", pathlib.Path(__file__).parents[2]))
 TOOL, KEY, PUBLIC = (str(SOURCE_DIR / path) for path in
                      ("tools/sign-release", "tests/keys/test-update-key.pem", "tests/keys/test-update-key.pub.pem"))
+LOG_KEY, LOG_PUB = (str(SOURCE_DIR / "tests/keys" / name) for name in ("test-log-key.pem", "test-log-key.pub.pem"))
 PATCHES = ("1.0.0.5-1.0.0.9/velmar.diff", "1.0.0.7-1.0.0.9/velmar.diff")
 # Key in version.ini -> file; the full package is found through newest's URL path.
 FILES = {"newest": "dl/velmar/VelmarSetup-1.0.0.9.exe", **{key: "update/" + key for key in PATCHES}}
@@ -89,6 +90,20 @@ class SignRelease(unittest.TestCase):
                 self.assertNotEqual(0, run.returncode)
                 self.assertIn(str(path.relative_to(self.site)), run.stdout)
                 self.sign()
+
+    def test_signing_appends_to_the_log_and_check_verifies_the_proof(self):
+        origin = ["--log-origin", "update.velmar.test/log"]
+        self.sign("--log-key", LOG_KEY, *origin)
+        check = ["--check", PUBLIC, "--log-pub", LOG_PUB, *origin]
+        self.assertEqual(0, self.tool(*check).returncode)
+        self.sign()  # signed again, not logged: the proof is the earlier manifest's
+        run = self.tool(*check)
+        self.assertEqual((1, True), (run.returncode, "update/version.ini.tlog-proof: does not lead" in run.stdout),
+                         run.stdout)
+        (self.site / "update/log/checkpoint").write_bytes(b"not a note")
+        before = self.ini.read_bytes()
+        run = self.tool("--log-key", LOG_KEY, *origin, KEY)
+        self.assertEqual((1, before), (run.returncode, self.ini.read_bytes()), "a log that does not check: nothing signed")
 
     def assertRefused(self, before, run, code, named):
         self.assertEqual((code, True), (run.returncode, named in run.stderr), run.stderr)

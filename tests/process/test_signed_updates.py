@@ -1,7 +1,10 @@
-"""Signed updates: the test build trusts the two test keys and installs only the
-exact package that a fresh, signed manifest binds; its twin without a key
-installs as before and never asks for a signature."""
+"""Signed updates: the test build trusts the two test keys and the test log, and
+installs only the exact package that a fresh, signed, logged manifest binds; its
+twin without a key installs as before and never asks for a signature."""
+import base64
+import contextlib
 import hashlib
+import io
 import os
 import re
 import shutil
@@ -139,10 +142,7 @@ class SignedUpdates(UpdateCycleFixture):
                 if reason:
                     self.assertIn(" ManifestRejected:" + reason, self.log())
         self.server.sign_key = harness.TEST_SIGNING_KEY
-        export = os.path.join(self.keys, "export.reg")
-        harness.wine(["regedit", "/E", harness.win_path(export), "HKEY_CURRENT_USER\\" + harness.REG_KEY[5:]])
-        with open(export, encoding="utf-16") as f:
-            stored = set(re.findall(r'"(ManifestSerial[^"]*)"=hex\(b\)', f.read()))
+        stored = set(re.findall(r'"(ManifestSerial[^"]*)"=hex\(b\)', self.registry_export()))
         spki = [openssl("pkey", "-in", key, "-pubout", "-outform", "DER") for key in (harness.TEST_SIGNING_KEY,
                                                                                        harness.TEST_SIGNING_KEY_2)]
         self.assertEqual({"ManifestSerial-" + hashlib.sha256(der).hexdigest()[:16] for der in spki}, stored)
@@ -163,6 +163,78 @@ class SignedUpdates(UpdateCycleFixture):
                     self.assertIsNotNone(read_record(self.record))
         finally:
             self.server.sign_key = harness.TEST_SIGNING_KEY
+
+
+    def registry_export(self):
+        """The values beside LastTimeCheck as regedit exports them (wine reg cannot show a REG_QWORD)."""
+        export = os.path.join(self.keys, "export.reg")
+        harness.wine(["regedit", "/E", harness.win_path(export), "HKEY_CURRENT_USER\\" + harness.REG_KEY[5:]])
+        with open(export, encoding="utf-16") as f:
+            return f.read()
+
+    def stored_checkpoint(self):
+        """(TlogSize, TlogRoot) as the registry holds them, None for one that is absent."""
+        text = re.sub(r"\\\r?\n\s*", "", self.registry_export())
+        values = [re.search(r'"%s"=%s:([0-9a-f,]*)' % name, text) for name in (("TlogSize", r"hex\(b\)"),
+                                                                            ("TlogRoot", "hex"))]
+        size, root = [bytes.fromhex(v[1].replace(",", "")) if v else None for v in values]
+        return size and int.from_bytes(size, "little"), root
+
+    def logged(self, *earlier):
+        """Appends version.ini, after the entries earlier, as the vendor does; its proof and checkpoint."""
+        with contextlib.redirect_stdout(io.StringIO()):
+            self.server.tlog.append(self.root, harness.TEST_LOG_KEY, harness.LOG_ORIGIN, earlier=earlier)
+        update = os.path.join(self.root, "update")
+        with open(os.path.join(update, "version.ini.tlog-proof"), "rb") as f:
+            proof = f.read()
+        _, size, root = proof.split(b"\n\n")[1].split(b"\n")[:3]
+        return proof, (int(size), base64.b64decode(root))
+
+    def test_only_a_manifest_the_log_holds_is_taken(self):
+        others = [b"velmar-manifest/v1\n%s\n" % os.urandom(32).hex().encode() for _ in range(300)]
+        proof_path = UPDATE_PATH + "version.ini.tlog-proof"
+        self.manifest(version="1.0.0.5", serial=1000)
+        self.checked("/v:1.0.0.5", [CHECKING, complete(1)])
+        self.assertEqual(self.logged()[1], self.stored_checkpoint(), "a fresh installation takes the first")
+
+        # The log grows past a tile boundary, then on past the next, whose partial tiles go: the
+        # installation reads the tiles of the size the proof names, the gone one from the full tile.
+        self.manifest(version="1.0.0.5", serial=1001)
+        self.main = None
+        proof, checkpoint = self.logged(*others)
+        with open(os.path.join(self.root, "update", "version.ini"), "rb") as f:
+            manifest = f.read()
+        self.serve("update/version.ini", b"[main]\r\nversion=1.0.0.4\r\n")
+        self.logged(*others)
+        self.serve("update/version.ini", manifest)
+        shutil.rmtree(os.path.join(self.root, "update/log/tile/0/001.p"))
+        self.server.faults = {proof_path: Fault(200, proof)}
+        self.fresh_run()
+        self.checked("/v:1.0.0.5", [CHECKING, complete(1)])
+        tiles = [path for path in self.server.requested_paths(with_log=True) if "/log/" in path]
+        self.assertEqual(["tile/0/001.p/46", "tile/0/001", "tile/0/000", "tile/1/000.p/1"],
+                         [path.split("/log/")[1] for path in tiles])
+        self.assertEqual(checkpoint, self.stored_checkpoint())
+
+        # A shorter log, another history, a proof of another manifest, none: refused, the checkpoint kept.
+        for name, (fault, entry) in {
+                "a log rolled back": (None, " TlogStale:the log's size 1 is below the size 302 accepted before"),
+                "another history": (None, " TlogFork:accepted before size 302 root %s; the log now has size 402"
+                                    % base64.b64encode(checkpoint[1]).decode()),
+                "another manifest's proof": (Fault(200, proof), " TlogRejected:the proof does not show this manifest"),
+                "no proof": (Fault(404), " TlogRejected:no proof")}.items():
+            with self.subTest(name):
+                self.fresh_run()
+                self.server.faults = {proof_path: fault} if fault else {}
+                shutil.rmtree(os.path.join(self.root, "update", "log"))
+                self.manifest(version="1.0.0.5", serial=1002)
+                self.main = None  # the manifest as logged here
+                self.logged(*{"another history": others + others[:101]}.get(name, []))
+                self.checked("--velmarupdate-log /v:1.0.0.5", [CHECKING, complete(3)])
+                self.assertIn(entry, self.log())
+                self.assertEqual(checkpoint, self.stored_checkpoint())
+                self.assertEqual([UPDATE_PATH + "version.ini", UPDATE_PATH + "version.ini.sig"],
+                                 self.server.requested_paths(), "no package is asked for")
 
 
 class UnsignedBuild(UpdateCycleFixture):

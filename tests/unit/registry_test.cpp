@@ -23,6 +23,7 @@ std::wstring Views(const wchar_t* name)
     if (const auto number = DwordOf(value)) views += L"dword " + std::to_wstring(*number);
     if (const auto number = QwordOf(value)) views += L"qword " + std::to_wstring(*number);
     if (const auto text = TextOf(value)) views += L"text " + *text;
+    if (BytesOf(value, 4)) views += L"4 bytes";
     if (const auto list = TextListOf(value)) {
         views += L"list";
         for (const std::wstring& text : *list) views += L" " + text;
@@ -35,7 +36,7 @@ TEST(Registry, EachValueCountsOnlyWithItsTypeAndSize)
 {
     const struct { DWORD type; std::vector<unsigned char> bytes; const wchar_t* views; } cases[] = {
         {REG_DWORD, {0x39, 0, 0, 0}, L"dword 57"},       {REG_DWORD, {0x39, 0}, L"none"},
-        {REG_SZ, {0x39, 0, 0, 0}, L"text 9"},            {REG_BINARY, {0x39, 0, 0, 0}, L"none"},
+        {REG_SZ, {0x39, 0, 0, 0}, L"text 9"},            {REG_BINARY, {0x39, 0, 0, 0}, L"4 bytes"},
         {REG_DWORD_BIG_ENDIAN, {0, 0, 0, 0x39}, L"none"}, {REG_QWORD, {1, 0, 0, 0, 1, 0, 0, 0}, L"qword 4294967297"},
         {REG_QWORD, {0x39, 0, 0, 0}, L"none"},           {REG_SZ, Bytes(std::wstring(L"1.2\0junk", 8)), L"text 1.2"},
         {REG_SZ, {'a', 0, 'b', 0, 'c'}, L"text ab"},     {REG_EXPAND_SZ, Bytes(L"a"), L"none"},
@@ -43,6 +44,7 @@ TEST(Registry, EachValueCountsOnlyWithItsTypeAndSize)
         {REG_MULTI_SZ, Bytes(std::wstring(L"a\0bc", 4)), L"list a bc"},
         {REG_MULTI_SZ, Bytes(std::wstring(L"a\0\0b\0", 5)), L"list a"},
         {REG_SZ, Bytes(std::wstring(33, L'1')), L"none"},  // 66 bytes: over what the reader takes
+        {REG_BINARY, {0x39, 0, 0}, L"none"},
     };
     ::RegDeleteTreeW(HKEY_CURRENT_USER, kKey);
     EXPECT_EQ(L"none", Views(L"absent"));

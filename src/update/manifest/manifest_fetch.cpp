@@ -12,8 +12,10 @@ FetchedManifest FetchManifest(const std::wstring& url, const UpdateKeys& keys)
     // The manifest and its signature share one budget, retries and waits included.
     const std::uint64_t deadline = ::GetTickCount64() + VELMAR_MANIFEST_TIME_LIMIT_MS;
     FetchedManifest fetched;
+    fetched.deadlineTick = deadline;
     std::string body;
-    if (!DownloadUrlToString(url.c_str(), ManifestTransferLimits(), deadline, body)) {
+    if (!DownloadUrlToString(url.c_str(), ManifestTransferLimits(), deadline, body) ||
+        !Sha256Of(body.data(), body.size(), fetched.sha256)) {
         return fetched;
     }
     if (keys.Any()) {

@@ -2,10 +2,12 @@
 // parsed once; nothing of it is written to disk.
 #pragma once
 
+#include "base/sha256.h"
 #include "update/manifest/manifest_value.h"
 #include "update/manifest/update_keys.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -19,6 +21,8 @@ struct FetchedManifest {
     ManifestFetch status = ManifestFetch::Unavailable;
     Manifest manifest;                      // parsed from the very bytes that were checked
     std::optional<std::size_t> signingKey;  // with keys: the index of the key that signed it
+    Sha256Digest sha256{};                  // of the very bytes, for the transparency log
+    std::uint64_t deadlineTick = 0;         // the manifest's time budget, which the log's proof shares
 };
 
 // Downloads the manifest and, with keys, its signature, both within one time

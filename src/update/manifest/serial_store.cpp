@@ -4,11 +4,12 @@
 #include "base/sha256.h"
 #include "log/update_log.h"
 #include "update/manifest/manifest_rules.h"
+#include "update/manifest/signature_check.h"
 
 #include "base/registry.h"
 
-#include <cstring>
 #include <optional>
+#include <vector>
 
 namespace {
 
@@ -18,11 +19,6 @@ constexpr std::uint64_t kLargestSerial = 0x7FFFFFFFFFFFFFFFull;
 const wchar_t* const kVerdictTexts[] = {L"accepted", L"serial missing or malformed", L"expires missing or malformed",
                                         L"expired", L"serial lower than one accepted before"};
 
-// Every P-256 SubjectPublicKeyInfo starts so: id-ecPublicKey, prime256v1, a
-// 66-byte bit string holding the uncompressed point (0x04, X, Y).
-const unsigned char kP256InfoHead[] = {0x30, 0x59, 0x30, 0x13, 0x06, 0x07, 0x2a, 0x86, 0x48, 0xce, 0x3d, 0x02, 0x01, 0x06,
-                                       0x08, 0x2a, 0x86, 0x48, 0xce, 0x3d, 0x03, 0x01, 0x07, 0x03, 0x42, 0x00, 0x04};
-
 // Only an 8-byte REG_QWORD up to 2^63 - 1 counts.
 std::optional<std::uint64_t> ReadManifestSerial(const std::wstring& valueName)
 {
@@ -31,26 +27,18 @@ std::optional<std::uint64_t> ReadManifestSerial(const std::wstring& valueName)
     return stored && *stored <= kLargestSerial ? stored : std::nullopt;
 }
 
-void SaveManifestSerial(const std::wstring& valueName, std::uint64_t serial)
-{
-    // A failed write leaves the older serial; the next manifest is judged by that.
-    WriteQword(HKEY_CURRENT_USER, kVelmarUserKey, valueName.c_str(), serial);
-}
-
 }  // namespace
 
 std::wstring ManifestSerialValueName(const UpdateKey& key)
 {
-    unsigned char info[sizeof kP256InfoHead + sizeof key.xy];
-    std::memcpy(info, kP256InfoHead, sizeof kP256InfoHead);
-    std::memcpy(info + sizeof kP256InfoHead, key.xy, sizeof key.xy);
+    const std::vector<unsigned char> info = P256PublicKeyInfo(key.xy);
     Sha256Digest digest{};
-    Sha256Of(info, sizeof info, digest);  // a failure names a value no key has: no serial then
+    Sha256Of(info.data(), info.size(), digest);  // a failure names a value no key has: no serial then
     return L"ManifestSerial-" + LowerHex(digest.data(), 8);
 }
 
-bool AcceptSignedManifest(const Manifest& manifest, const UpdateKeys& keys, std::size_t signer,
-                          std::int64_t nowSeconds)
+std::optional<AcceptedSerial> JudgeSignedManifest(const Manifest& manifest, const UpdateKeys& keys,
+                                                  std::size_t signer, std::int64_t nowSeconds)
 {
     const std::wstring valueName = ManifestSerialValueName(keys.keys[signer]);
     // A later key's record is written only when a manifest signed with it was
@@ -60,7 +48,7 @@ bool AcceptSignedManifest(const Manifest& manifest, const UpdateKeys& keys, std:
         const std::wstring laterName = ManifestSerialValueName(keys.keys[later]);
         if (laterName != valueName && ReadManifestSerial(laterName)) {
             g_updateLog.Stream() << L" ManifestRejected:signed with a retired key";
-            return false;
+            return std::nullopt;
         }
     }
     const std::optional<std::uint64_t> accepted = ReadManifestSerial(valueName);
@@ -74,8 +62,12 @@ bool AcceptSignedManifest(const Manifest& manifest, const UpdateKeys& keys, std:
             entry << L", accepted before " << *accepted;
         }
         entry << L")";
-        return false;
+        return std::nullopt;
     }
-    SaveManifestSerial(valueName, *manifest.serial.value);
-    return true;
+    return AcceptedSerial{valueName, *manifest.serial.value};
+}
+
+void StoreAcceptedSerial(const AcceptedSerial& accepted)
+{
+    WriteQword(HKEY_CURRENT_USER, kVelmarUserKey, accepted.valueName.c_str(), accepted.serial);
 }

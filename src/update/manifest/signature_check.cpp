@@ -14,6 +14,11 @@ namespace {
 constexpr NTSTATUS kStatusInvalidSignature = static_cast<NTSTATUS>(0xC000A000UL);
 constexpr DWORD kScalarBytes = 32;
 
+// Every P-256 SubjectPublicKeyInfo starts so: id-ecPublicKey, prime256v1, a
+// 66-byte bit string holding the uncompressed point (0x04, X, Y).
+const unsigned char kP256InfoHead[] = {0x30, 0x59, 0x30, 0x13, 0x06, 0x07, 0x2a, 0x86, 0x48, 0xce, 0x3d, 0x02, 0x01, 0x06,
+                                       0x08, 0x2a, 0x86, 0x48, 0xce, 0x3d, 0x03, 0x01, 0x07, 0x03, 0x42, 0x00, 0x04};
+
 // A scalar as CryptoAPI gives it, little-endian, without the zeros at its high end.
 CRYPT_UINT_BLOB Trimmed(CRYPT_UINT_BLOB value)
 {
@@ -121,4 +126,11 @@ SignatureVerdict VerifyP256Signature(const unsigned char (&publicKey)[64], const
         return SignatureVerdict::Valid;
     }
     return status == kStatusInvalidSignature ? SignatureVerdict::Mismatch : SignatureVerdict::Failed;
+}
+
+std::vector<unsigned char> P256PublicKeyInfo(const unsigned char (&xy)[64])
+{
+    std::vector<unsigned char> info(kP256InfoHead, kP256InfoHead + sizeof kP256InfoHead);
+    info.insert(info.end(), xy, xy + sizeof xy);
+    return info;
 }

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 // A .sig file longer than this is not a P-256 signature (the longest DER form is 72 bytes).
 constexpr std::size_t kMaxSignatureFileBytes = 80;
@@ -24,3 +25,7 @@ enum class SignatureVerdict {
 // publicKey is the curve point X then Y; signatureFile holds the bytes of the .sig file.
 SignatureVerdict VerifyP256Signature(const unsigned char (&publicKey)[64], const unsigned char (&digest)[32],
                                      const std::string& signatureFile);
+
+// The DER SubjectPublicKeyInfo of the P-256 key with this point, as
+// `openssl pkey -pubin -outform DER` writes it: what key ids are hashed from.
+std::vector<unsigned char> P256PublicKeyInfo(const unsigned char (&xy)[64]);
