@@ -181,7 +181,7 @@ class ResilientDownloads(DownloadFixture):
         self.run_cycle("/v:1.0.0.5", due=False)
         self.assertEqual([CHECKING, complete(1)], self.texts())
         self.assertEqual([number], list(self.new_temp_entries()[1]), "its folder waits for a later run")
-        time.sleep(max(0.0, started + INSTALLER_LIMIT + 10 - time.monotonic()))
+        time.sleep(max(0.0, started + INSTALLER_LIMIT + 14 - time.monotonic()))
         self.run_cycle("/v:1.0.0.5", due=False)
         self.assertEqual(([], {}), self.new_temp_entries(), "once the installer has ended, a run removes it")
 
