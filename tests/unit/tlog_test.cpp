@@ -3,6 +3,8 @@
 // decimal text of i; the checkpoint is of its size 300, signed with the test log key.
 #include "base/base64_text.h"
 #include "base/hex_text.h"
+#include "base/registry.h"
+#include "update/manifest/checkpoint_store.h"
 #include "update/manifest/merkle_rules.h"
 #include "update/manifest/tlog_text.h"
 
@@ -187,6 +189,21 @@ TEST(TlogProof, ParseTable)
     for (const std::string& bad : {"c2sp.org/tlog-proof@v2\n" + body, header + Replaced(body, "index ", "index 0"),
                                    header + "index 1\n" + lines}) {
         EXPECT_FALSE(ParseTlogProof(bad)) << bad.substr(0, 40);
+    }
+}
+
+// A log started again under a new origin and key (after a fork) is not judged by the old one's checkpoint.
+TEST(CheckpointStore, KeptForItsOwnLogOnly)
+{
+    const LogKey ours = TestLogKey(kLogOrigin), renamed = TestLogKey("update.velmar.test/log-2");
+    LogKey rekeyed = ours;
+    rekeyed.key.xy[0] ^= 1;
+    StoreCheckpoint(Checkpoint{300, Root(300)}, ours);
+    EXPECT_EQ(Root(300), StoredCheckpoint(ours).value_or(Checkpoint{}).root);
+    EXPECT_FALSE(StoredCheckpoint(renamed).has_value());
+    EXPECT_FALSE(StoredCheckpoint(rekeyed).has_value());
+    for (const wchar_t* name : {L"TlogSize", L"TlogRoot", L"TlogLog"}) {
+        DeleteRegistryValue(HKEY_CURRENT_USER, kVelmarUserKey, name);
     }
 }
 
