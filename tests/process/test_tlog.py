@@ -184,9 +184,8 @@ class Tlog(unittest.TestCase):
         os.unlink(self.log / "tile/0/000.p/254")
         code, out = self.monitor("--state", self.state, "--known", self.known)
         self.assertEqual((0, 3), (code, out.count("new entry")), out)
-        # A checkpoint signed for a size no log has: it cannot be checked, and that is said at once.
         huge = module.sign_checkpoint(KEY, module.p256_public_der(KEY, True), ORIGIN, (1 << 63) - 1, bytes(32))
-        (self.log / "checkpoint").write_bytes(huge.note)
+        (self.log / "checkpoint").write_bytes(huge.note)  # a size no log has: cannot be checked, said at once
         self.assertEqual(2, self.monitor("--state", self.state)[0])
 
     def test_oracle_agrees_with_rfc9162_verification(self):
