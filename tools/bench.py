@@ -252,6 +252,8 @@ def bench_due_cycle(work):
     with open(os.path.join(root, "update", "version.ini"), "rb") as f:
         leaves = [tlog.leaf_hash(entry) for entry in earlier + [tlog.manifest_entry(f.read())]]
     checkpoints = {"proof": (1001, tlog.mth(leaves)), "tiles": (300, tlog.mth(leaves[:300]))}
+    # Which log the stored checkpoint is of: SHA-256 of the origin and the key's DER SubjectPublicKeyInfo.
+    log_id = tlog.sha256(harness.LOG_ORIGIN.encode() + tlog.p256_public_der(harness.TEST_LOG_KEY, private=True))
     server = UpdateServer(root, urllib.parse.urlsplit(UPDATE_BASE_URL).port).start()
     window = host.HostWindow()
     window.start()
@@ -266,7 +268,8 @@ def bench_due_cycle(work):
                 if name in checkpoints:
                     size, tree_root = checkpoints[name]
                     for value, kind, data in (("TlogSize", "REG_QWORD", str(size)),
-                                              ("TlogRoot", "REG_BINARY", tree_root.hex())):
+                                              ("TlogRoot", "REG_BINARY", tree_root.hex()),
+                                              ("TlogLog", "REG_BINARY", log_id.hex())):
                         harness.wine(["reg", "add", harness.REG_KEY, "/v", value, "/t", kind, "/d", data, "/f"])
                 times[name].append(run_wine_measured([app.exe, "/w:%d" % window.hwnd, "/j:1", "/v:1.0.0.5"])[0])
         tiles = [path for path in server.requested_paths(with_log=True) if "/tile/" in path]

@@ -184,6 +184,9 @@ class Tlog(unittest.TestCase):
         os.unlink(self.log / "tile/0/000.p/254")
         code, out = self.monitor("--state", self.state, "--known", self.known)
         self.assertEqual((0, 3), (code, out.count("new entry")), out)
+        huge = module.sign_checkpoint(KEY, module.p256_public_der(KEY, True), ORIGIN, (1 << 63) - 1, bytes(32))
+        (self.log / "checkpoint").write_bytes(huge.note)  # a size no log has: cannot be checked, said at once
+        self.assertEqual(2, self.monitor("--state", self.state)[0])
 
     def test_oracle_agrees_with_rfc9162_verification(self):
         roots = oracle("roots", "257")

@@ -3,6 +3,8 @@
 // decimal text of i; the checkpoint is of its size 300, signed with the test log key.
 #include "base/base64_text.h"
 #include "base/hex_text.h"
+#include "base/registry.h"
+#include "update/manifest/checkpoint_store.h"
 #include "update/manifest/merkle_rules.h"
 #include "update/manifest/tlog_text.h"
 
@@ -188,6 +190,14 @@ TEST(TlogProof, ParseTable)
                                    header + "index 1\n" + lines}) {
         EXPECT_FALSE(ParseTlogProof(bad)) << bad.substr(0, 40);
     }
+}
+
+TEST(CheckpointStore, ANewLogAfterAForkIsNotJudgedByTheOldOnesCheckpoint)
+{
+    StoreCheckpoint(Checkpoint{300, Root(300)}, TestLogKey(kLogOrigin));
+    EXPECT_EQ(Root(300), StoredCheckpoint(TestLogKey(kLogOrigin)).value_or(Checkpoint{}).root);
+    EXPECT_FALSE(StoredCheckpoint(TestLogKey("update.velmar.test/log-2")));
+    DeleteRegistryValue(HKEY_CURRENT_USER, kVelmarUserKey, L"TlogSize");  // no checkpoint left for the next test
 }
 
 }  // namespace

@@ -27,7 +27,7 @@ bool AcceptManifest(const FetchedManifest& fetched, const UpdateKeys& keys, cons
         StoreAcceptedSerial(*serial);
     }
     if (checkpoint) {
-        StoreCheckpoint(*checkpoint);
+        StoreCheckpoint(*checkpoint, *keys.log);
     }
     return true;
 }

@@ -73,7 +73,7 @@ std::optional<Checkpoint> CheckManifestLogged(const std::wstring& baseUrl, const
         return Rejected(L"the proof does not show this manifest at index " + std::to_wstring(proof->index) +
                         L" of the log of size " + std::to_wstring(now.size));
     }
-    const std::optional<Checkpoint> stored = StoredCheckpoint();
+    const std::optional<Checkpoint> stored = StoredCheckpoint(key);
     if (!stored) {
         return now;  // the first checkpoint this installation sees
     }
