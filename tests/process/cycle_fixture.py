@@ -24,7 +24,8 @@ BASE = urllib.parse.urlsplit(BASE_URL)
 PORT = BASE.port
 UPDATE_PATH = BASE.path            # "/update/"
 SERVER_ROOT_URL = "%s://%s" % (BASE.scheme, BASE.netloc)
-FAKE_INSTALLER = os.path.join(harness.BUILD_DIR, "fake_installer.exe")
+# Signed by the publisher the test build pins, so it runs as a full package too.
+FAKE_INSTALLER = os.path.join(harness.BUILD_DIR, "fake_installer-signed.exe")
 
 CHECKING = "OnCheckingForUpdate"
 INSTALLING = "OnInstalling"
