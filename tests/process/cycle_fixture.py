@@ -24,8 +24,7 @@ BASE = urllib.parse.urlsplit(BASE_URL)
 PORT = BASE.port
 UPDATE_PATH = BASE.path            # "/update/"
 SERVER_ROOT_URL = "%s://%s" % (BASE.scheme, BASE.netloc)
-# Signed by the publisher the test build pins, so it runs as a full package too.
-FAKE_INSTALLER = os.path.join(harness.BUILD_DIR, "fake_installer-signed.exe")
+FAKE_INSTALLER = os.path.join(harness.BUILD_DIR, "fake_installer-signed.exe")  # the pinned publisher's: runs as newest
 
 CHECKING = "OnCheckingForUpdate"
 INSTALLING = "OnInstalling"
