@@ -27,7 +27,7 @@ public:
     // The handle that holds it: checks read through it, so what they check is what runs.
     HANDLE File() const { return file_.Handle(); }
     // What an installer that outlives its time limit is handed, so both stay held until it exits.
-    std::vector<HANDLE> Holds() const { return {file_.Handle(), folder_.Hold()}; }
+    std::vector<HANDLE> Holds() const;
     // The installer may still run: the folder stays recorded for a later run to remove.
     void LeaveForLater();
 
