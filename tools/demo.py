@@ -2,7 +2,8 @@
 from a site signed with tools/sign-release, a full-package update, a run within
 the day that does nothing, a release halted at 0% and taken at 100%, a patch
 missing on the server mended by the full package, a tampered patch, an older
-installer, a replayed older manifest and a manifest never logged refused, and a crash report
+installer, an installer signed by another publisher, a replayed older manifest and a manifest
+never logged refused, and a crash report
 (and the same report with the administrator's policy turning reports off), each against the
 bundled local servers, with the host window's messages as they arrive.
 
@@ -29,7 +30,9 @@ import host  # noqa: E402
 from errorlog_server import ErrorLogServer  # noqa: E402
 from update_server import UpdateServer  # noqa: E402
 
-FAKE_INSTALLER = os.path.join(harness.BUILD_DIR, "fake_installer.exe")
+# The demo installer as the test publisher signs it (this build pins that publisher), and as another does.
+FAKE_INSTALLER = os.path.join(harness.BUILD_DIR, "fake_installer-signed.exe")
+FOREIGN_INSTALLER = os.path.join(harness.BUILD_DIR, "fake_installer-signed-foreign.exe")
 SIGN_RELEASE = os.path.join(harness.SOURCE_DIR, "tools", "sign-release")
 DEMO_ROOT = os.path.join(harness.DRIVE_C, "velmar-tests")
 OLD, NEW, ANCIENT = "1.0.0.5", "1.0.0.9", "0.9.0.0"
@@ -399,8 +402,19 @@ def show_older_installer(stage):
             ["OnCheckingForUpdate", "OnComplete;3;"], " TransferFailed:", "an older installer")
 
 
+def show_foreign_installer(stage):
+    heading("10. An installer signed by another publisher is refused, though the manifest binds it")
+    say("the threat", "whoever holds the manifest key (and the log's) binds a program of their own at newest;")
+    say("", "this build runs a full installer only when its Authenticode signer is the pinned publisher")
+    shutil.copy2(FOREIGN_INSTALLER, os.path.join(stage.server_root, "full", "VelmarSetup-%s.exe" % NEW))
+    say("on the server", "newest is now the demo installer signed by another publisher under the same CA")
+    sign_site(stage.server_root, "signed and logged as usual, binding it:")
+    refused(stage, '/v:%s /installpath:"%s"' % (ANCIENT, harness.win_path(stage.install_path)),
+            ["OnCheckingForUpdate", "OnComplete;3;"], " PackageRejected:", "a foreign-signed installer")
+
+
 def show_replayed_manifest(stage):
-    heading("10. An older manifest replayed after a newer one is refused")
+    heading("11. An older manifest replayed after a newer one is refused")
     update = os.path.join(stage.server_root, stage.base.path.strip("/"))
     old = {name: open(os.path.join(update, name), "rb").read() for name in ("version.ini", "version.ini.sig")}
     sign_site(stage.server_root, "the vendor signs again: serial raised")
@@ -416,7 +430,7 @@ def show_replayed_manifest(stage):
 
 
 def show_unlogged_manifest(stage):
-    heading("11. A manifest that was never logged is refused")
+    heading("12. A manifest that was never logged is refused")
     say("the threat", "whoever holds the manifest key signs a manifest for one machine and serves it there")
     say("", "alone; without the log no one else would ever see it")
     sign_site(stage.server_root, "signed with the vendor's key, but not appended to the log:", logged=False)
@@ -425,7 +439,7 @@ def show_unlogged_manifest(stage):
 
 
 def show_crash_report():
-    heading("12. Crash report: a dump posted to the local error-log server")
+    heading("13. Crash report: a dump posted to the local error-log server")
     url = urllib.parse.urlsplit(harness.build_setting("VELMAR_ERROR_LOG_URL",
                                               "http://127.0.0.1:18742/index.php?do=adderrorlog"))
     app = installation("demo-crash")
@@ -506,6 +520,7 @@ def update_story(base_url):
         show_patch_fallback(stage)
         show_tampered_patch(stage)
         show_older_installer(stage)
+        show_foreign_installer(stage)
         show_replayed_manifest(stage)
         show_unlogged_manifest(stage)
 

@@ -4,9 +4,10 @@
 #include "base/handle_owner.h"
 #include "crashreport/crash_report.h"
 #include "log/update_log.h"
+#include "update/install/installer_publisher.h"
+#include "update/manifest/update_keys.h"
 #include "update/policy/policy_registry.h"
 #include "update/update_driver.h"
-#include "update/manifest/update_keys.h"
 
 #include <windows.h>
 
@@ -23,7 +24,8 @@ int RunUpdateMode(const wchar_t* commandLine)
     }
     g_updateLog.Stream() << L"AutoUpdateVelmar";
     // The machine's policies only: the user's own policy key could be written by any of the user's programs.
-    return RunUpdateCycle(ReadUpdateOptions(commandLine), BuiltInUpdateKeys(), ReadMachinePolicies());
+    return RunUpdateCycle(ReadUpdateOptions(commandLine), BuiltInUpdateKeys(), BuiltInPublisherPins(),
+                          ReadMachinePolicies());
 }
 
 }  // namespace

@@ -39,7 +39,8 @@ InstallerPlaces Installers()
 
 }  // namespace
 
-PackageOutcome FetchAndInstall(const PackageOrder& order, const UpdateOptions& options, const UpdatePolicy& policy)
+PackageOutcome FetchAndInstall(const PackageOrder& order, const PublisherPins& pins, const UpdateOptions& options,
+                               const UpdatePolicy& policy)
 {
     const bool patch = order.kind == PackageKind::Patch;
     PackageOutcome outcome;
@@ -49,6 +50,11 @@ PackageOutcome FetchAndInstall(const PackageOrder& order, const UpdateOptions& o
         outcome.why = failure.why;
         outcome.fullPackageCanMend = patch && failure.fullPackageCanMend;
         outcome.quietHoursBegan = failure.quietHoursBegan;
+        return outcome;
+    }
+    // Not run, and gone with its folder: nothing of it is kept to be resumed.
+    if (!patch && !MayRunFullInstaller(package->File(), package->Path(), order.url, pins)) {
+        outcome.why = L"its publisher was refused";
         return outcome;
     }
     NotifyInstalling();
@@ -64,13 +70,13 @@ PackageOutcome FetchAndInstall(const PackageOrder& order, const UpdateOptions& o
 }
 
 PackageOutcome TakePlannedPackage(const UpdatePlan& plan, const Manifest& manifest, const UpdateKeys& keys,
-                                  const UpdateOptions& options, const UpdatePolicy& policy)
+                                  const PublisherPins& pins, const UpdateOptions& options, const UpdatePolicy& policy)
 {
     PackageOutcome outcome;
     PackageOrder order;
     switch (OrderPackage(plan.kind, plan.url, plan.manifestKey, manifest, keys, order)) {
     case OrderProblem::None:
-        return FetchAndInstall(order, options, policy);
+        return FetchAndInstall(order, pins, options, policy);
     case OrderProblem::NotBound:
         outcome.why = L"the manifest binds no [sha256] and [size] for " + plan.manifestKey;
         outcome.fullPackageCanMend = plan.kind == PackageKind::Patch;

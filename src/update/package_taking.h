@@ -24,12 +24,14 @@ struct PackageOutcome {
 // The planned package, with keys only the exact one the signed manifest binds;
 // its installer runs unless the quiet hours have begun meanwhile.
 PackageOutcome TakePlannedPackage(const UpdatePlan& plan, const Manifest& manifest, const UpdateKeys& keys,
-                                  const UpdateOptions& options, const UpdatePolicy& policy);
+                                  const PublisherPins& pins, const UpdateOptions& options, const UpdatePolicy& policy);
 
 // The full package's order, when it can take a failed patch's place: newest
 // set and usable (with keys, bound) and an install folder to give its installer.
 std::optional<PackageOrder> FallbackOrder(const Manifest& manifest, const UpdateKeys& keys,
                                           const UpdateOptions& options);
 
-// Fetches one ordered package and runs its installer unless the quiet hours have begun meanwhile.
-PackageOutcome FetchAndInstall(const PackageOrder& order, const UpdateOptions& options, const UpdatePolicy& policy);
+// Fetches one ordered package and runs its installer unless the quiet hours have begun meanwhile;
+// a full package, only when its publisher passes (MayRunFullInstaller).
+PackageOutcome FetchAndInstall(const PackageOrder& order, const PublisherPins& pins, const UpdateOptions& options,
+                               const UpdatePolicy& policy);

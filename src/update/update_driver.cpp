@@ -40,7 +40,8 @@ bool ShouldCheckNow(const UpdatePolicy& policy)
 }
 
 // The manifest, the plan, the package, the installer: a check that is due.
-CheckOutcome CheckAndInstall(const UpdateOptions& options, const UpdateKeys& keys, const UpdatePolicy& policy)
+CheckOutcome CheckAndInstall(const UpdateOptions& options, const UpdateKeys& keys, const PublisherPins& pins,
+                             const UpdatePolicy& policy)
 {
     // A mirror serves the vendor's signed files: everything is checked as for our own server.
     const std::wstring baseUrl = policy.updateUrl.value_or(kBaseUrl);
@@ -66,11 +67,11 @@ CheckOutcome CheckAndInstall(const UpdateOptions& options, const UpdateKeys& key
     if (plan.kind == PackageKind::Patch) {
         NotifyUpdateAvailable(plan.version.c_str());  // never for the full package
     }
-    PackageOutcome outcome = TakePlannedPackage(plan, manifest, keys, options, policy);
+    PackageOutcome outcome = TakePlannedPackage(plan, manifest, keys, pins, options, policy);
     if (outcome.result != InstallerResult::Succeeded && outcome.fullPackageCanMend) {
         if (const std::optional<PackageOrder> full = FallbackOrder(manifest, keys, options)) {
             g_updateLog.Stream() << L" PatchFallback:" << outcome.why << L", taking the full package";
-            outcome = FetchAndInstall(*full, options, policy);
+            outcome = FetchAndInstall(*full, pins, options, policy);
         }
     }
     // Kept for the first run after the quiet hours, which then checks at once.
@@ -81,7 +82,8 @@ CheckOutcome CheckAndInstall(const UpdateOptions& options, const UpdateKeys& key
 
 }  // namespace
 
-int RunUpdateCycle(const UpdateOptions& options, const UpdateKeys& keys, const UpdatePolicy& policy)
+int RunUpdateCycle(const UpdateOptions& options, const UpdateKeys& keys, const PublisherPins& pins,
+                   const UpdatePolicy& policy)
 {
     g_hHostWnd = options.hostWindow;
     g_nHostParam = options.hostParam;
@@ -96,7 +98,7 @@ int RunUpdateCycle(const UpdateOptions& options, const UpdateKeys& keys, const U
         if (policy.updatesOff) {
             g_updateLog.Stream() << UpdatesOffLogText();  // no server is asked, no time stamp written
         } else if (ShouldCheckNow(policy)) {
-            const CheckOutcome checked = CheckAndInstall(options, keys, policy);
+            const CheckOutcome checked = CheckAndInstall(options, keys, pins, policy);
             result = checked.result;
             if (checked.counts) {
                 SaveLastCheckTime();

@@ -24,7 +24,7 @@ BASE = urllib.parse.urlsplit(BASE_URL)
 PORT = BASE.port
 UPDATE_PATH = BASE.path            # "/update/"
 SERVER_ROOT_URL = "%s://%s" % (BASE.scheme, BASE.netloc)
-FAKE_INSTALLER = os.path.join(harness.BUILD_DIR, "fake_installer.exe")
+FAKE_INSTALLER = os.path.join(harness.BUILD_DIR, "fake_installer-signed.exe")  # the pinned publisher's: runs as newest
 
 CHECKING = "OnCheckingForUpdate"
 INSTALLING = "OnInstalling"

@@ -160,11 +160,18 @@ class SignRelease(unittest.TestCase):
         keys, build = SOURCE_DIR / "tests/keys", pathlib.Path(os.environ["VELMAR_BUILD_DIR"])
         pin = subprocess.run(f"openssl x509 -pubkey -noout -in {keys}/test-publisher.pem | openssl pkey -pubin "
                              "-outform DER | sha256sum", shell=True, check=True, capture_output=True, text=True)
-        for installer, code, said in (("fake_installer-signed.exe", 0, "signed by a pinned publisher"),
-                                      ("fake_installer.exe", 1, "not signed"),
-                                      ("fake_installer-signed-foreign.exe", 1, "which is not pinned")):
-            with self.subTest(installer=installer):
-                self.files["newest"].write_bytes((build / installer).read_bytes())
+        read = lambda name: (build / name).read_bytes()  # noqa: E731
+        # Bytes slipped into the signature's table, its two lengths raised to match: osslsigncode still verifies it.
+        padded = bytearray(read("fake_installer-signed.exe") + b"slipped!")
+        entry = int.from_bytes(padded[0x3C:0x40], "little") + 24 + 112 + 32  # PE32+: the security directory
+        for at in (entry + 4, int.from_bytes(padded[entry:entry + 4], "little")):
+            padded[at:at + 4] = (int.from_bytes(padded[at:at + 4], "little") + 8).to_bytes(4, "little")
+        for installer, code, said in ((read("fake_installer-signed.exe"), 0, "signed by a pinned publisher"),
+                                      (read("fake_installer.exe"), 1, "not signed"),
+                                      (read("fake_installer-signed-foreign.exe"), 1, "which is not pinned"),
+                                      (padded, 1, "holds bytes beside the signature")):
+            with self.subTest(said):
+                self.files["newest"].write_bytes(installer)
                 self.sign()
                 run = self.tool("--check", PUBLIC, "--publisher-pin", pin.stdout[:64],
                                 "--publisher-ca", str(keys / "test-publisher-ca.pem"))

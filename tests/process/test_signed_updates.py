@@ -164,6 +164,32 @@ class SignedUpdates(UpdateCycleFixture):
         finally:
             self.server.sign_key = harness.TEST_SIGNING_KEY
 
+    def test_a_full_installer_runs_only_when_signed_by_a_pinned_publisher(self):
+        # The manifest binds each file served, as if its key had leaked: the pin decides, also after a failed
+        # patch and in the build without keys. A refused package is not run, not left, and fetched once.
+        signed, unsigned, foreign = (open(os.path.join(harness.BUILD_DIR, "fake_installer%s.exe" % s), "rb").read()
+                                     for s in ("-signed", "", "-signed-foreign"))
+        keyless = harness.Installation("unsigned", updater=harness.UNSIGNED_UPDATER)
+        self.addCleanup(keyless.remove)
+        for name, (data, miniver, app, why) in {
+                "pinned": (signed, "1.0.0.6", self.app, None),
+                "unsigned": (unsigned, "1.0.0.6", self.app, "not signed"),
+                "foreign, after a failed patch": (foreign, "1.0.0.0", self.app, "publisher [0-9a-f]{16} not pinned"),
+                "a byte changed, it still runs": (signed.replace(b"This", b"this", 1), "1.0.0.6", self.app,
+                                                  r"the signature does not verify \(0x80096010\)"),
+                "foreign, no keys": (foreign, "1.0.0.6", keyless, "publisher [0-9a-f]{16} not pinned")}.items():
+            with self.subTest(name):
+                self.fresh_run()
+                self.serve("full/VelmarSetup.exe", data)
+                self.manifest(miniver=miniver, newest=SERVER_ROOT_URL + "/full/VelmarSetup.exe")
+                patch = [available("1.0.0.9")] if miniver < "1.0.0.5" else []
+                self.checked("--velmarupdate-log /v:1.0.0.5 /installpath:C:\\windows",
+                             [CHECKING] + patch + ([complete(3)] if why else [INSTALLING, complete(1)]), app=app)
+                self.assertEqual((why is None, 1, ([], {}), False), (read_record(self.record) is not None,
+                                 self.server.requested_paths().count("/full/VelmarSetup.exe"), self.new_temp_entries(),
+                                 os.path.exists(os.path.join(harness.TEMP_DIR, "VelmarUpdate"))))
+                self.assertRegex(app.run_logs()[0][1], " PackageRejected:%s/full/VelmarSetup.exe %s" % (
+                    re.escape(SERVER_ROOT_URL), why) if why else "^(?!.*PackageRejected)")
 
     def registry_export(self):
         """The values beside LastTimeCheck as regedit exports them (wine reg cannot show a REG_QWORD)."""

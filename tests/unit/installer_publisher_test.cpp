@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 
@@ -39,6 +40,12 @@ TEST(InstallerPublisher, OnlyAVerifiedCodeSigningSignatureOfAPinnedKeyPasses)
     const PublisherPins pins{pinned, 2};
     ScratchFolder scratch;
     std::string flipped = ReadFileBytes(build + L"fake_installer-signed.exe");
+    // Bytes slipped into the signature's table, its two lengths raised to match: the signature still verifies.
+    std::string padded = flipped + "slipped!";
+    const auto word = [&](std::size_t at) -> std::uint32_t& { return *reinterpret_cast<std::uint32_t*>(&padded[at]); };
+    const std::size_t entry = word(0x3C) + 24 + 112 + 32;  // PE32+: the security directory's offset and size
+    word(entry + 4) += 8;
+    word(word(entry)) += 8;
     flipped[flipped.size() / 2] ^= 1;
 
     const struct {
@@ -52,6 +59,7 @@ TEST(InstallerPublisher, OnlyAVerifiedCodeSigningSignatureOfAPinnedKeyPasses)
          L"publisher " + Environment("VELMAR_PIN_foreign_publisher").substr(0, 16) + L" not pinned"},
         {build + L"fake_installer-signed-no-eku.exe", pins, L"no code-signing usage"},
         {scratch.Write(L"tampered.exe", flipped), pins, L"the signature does not verify (0x80096010)"},
+        {scratch.Write(L"padded.exe", padded), pins, L"unsigned bytes beside its signature"},
         {build + L"fake_installer.exe", PublisherPins{}, L""},
     };
     for (const auto& c : cases) {

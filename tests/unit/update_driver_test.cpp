@@ -23,7 +23,7 @@ TEST(UpdateDriver, AFailureThatThrowsStillEndsWithOnComplete3)
     options.hostParam = 5;
     options.installedVersion = L"1.0.0.5";
 
-    EXPECT_EQ(0, RunUpdateCycle(options, UpdateKeys{}));
+    EXPECT_EQ(0, RunUpdateCycle(options, UpdateKeys{}, PublisherPins{}));
 
     SetCheckScheduleCalls(RealCheckScheduleCalls());
     EXPECT_EQ((std::vector<std::wstring>{L"OnCheckingForUpdate", L"OnComplete;3;"}), host.Texts());

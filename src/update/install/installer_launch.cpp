@@ -44,6 +44,16 @@ InstallerResult RunPatchSetup(const std::wstring& packagePath, const InstallerPl
     return RunInstaller(places.setupExe.c_str(), commandLine, holds);
 }
 
+bool MayRunFullInstaller(HANDLE heldFile, const std::wstring& packagePath, const std::wstring& url,
+                         const PublisherPins& pins)
+{
+    const std::wstring refusal = PublisherRejection(CheckInstallerPublisher(heldFile, packagePath, pins));
+    if (!refusal.empty()) {
+        g_updateLog.Stream() << L" PackageRejected:" << url << L" " << refusal;
+    }
+    return refusal.empty();
+}
+
 InstallerResult RunFullInstaller(const std::wstring& packagePath, const std::wstring& installPath,
                                  const InstallerPlaces& places, const std::vector<HANDLE>& holds)
 {

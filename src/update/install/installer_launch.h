@@ -1,6 +1,8 @@
 // Runs the product's installer on a downloaded package and waits for it.
 #pragma once
 
+#include "update/install/installer_publisher.h"
+
 #include <windows.h>
 
 #include <string>
@@ -26,6 +28,13 @@ struct InstallerPlaces {
 // setup.exe with --install-archive=<package>.
 InstallerResult RunPatchSetup(const std::wstring& packagePath, const InstallerPlaces& places,
                               const std::vector<HANDLE>& holds);
+
+// Whether the full package may run: with pins, its publisher must pass
+// CheckInstallerPublisher, read through heldFile, the handle that holds it
+// against writes, renames and deletion from the check until its installer ends.
+// A refusal is logged as " PackageRejected:<url> <why>".
+bool MayRunFullInstaller(HANDLE heldFile, const std::wstring& packagePath, const std::wstring& url,
+                         const PublisherPins& pins);
 
 // The downloaded package itself, given the install folder (which must exist).
 InstallerResult RunFullInstaller(const std::wstring& packagePath, const std::wstring& installPath,

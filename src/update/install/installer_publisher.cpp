@@ -3,13 +3,16 @@
 #include "base/handle_owner.h"
 #include "base/hex_text.h"
 #include "base/win_status.h"
+#include "update/install/signature_table.h"
 
 #include <softpub.h>
 #include <wincrypt.h>
 #include <wintrust.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -99,6 +102,36 @@ HRESULT PublisherKeyHash(PCCERT_CONTEXT certificate, Sha256Digest& digest)
     return Sha256Of(der, size, digest) ? S_OK : E_FAIL;
 }
 
+// A signature's table is a few KiB; one far larger is not a signature's.
+constexpr std::uint32_t kMaxCertificateTable = 1024 * 1024;
+
+bool ReadAt(HANDLE file, std::uint64_t offset, unsigned char* buffer, DWORD size, DWORD& got)
+{
+    OVERLAPPED at = {};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    return ::ReadFile(file, buffer, size, &got, &at) != FALSE;
+}
+
+// The signature's table, read through the held handle, ends the file and holds the signature only.
+bool HoldsOnlyItsSignature(HANDLE file)
+{
+    unsigned char headers[4096];
+    DWORD got = 0;
+    LARGE_INTEGER fileSize = {};
+    if (!ReadAt(file, 0, headers, sizeof headers, got) || !::GetFileSizeEx(file, &fileSize)) {
+        return false;
+    }
+    const std::optional<CertificateTable> table = CertificateTableOf(headers, got);
+    if (!table || table->size > kMaxCertificateTable ||
+        table->offset + table->size != static_cast<std::uint64_t>(fileSize.QuadPart)) {
+        return false;
+    }
+    std::vector<unsigned char> bytes(table->size);
+    return ReadAt(file, table->offset, bytes.data(), table->size, got) && got == table->size &&
+           HoldsOnlyOneSignature(bytes.data(), bytes.size());
+}
+
 PublisherVerdict Refused(PublisherVerdict::Kind kind, long error = 0)
 {
     PublisherVerdict verdict;
@@ -134,6 +167,8 @@ std::wstring PublisherRejection(const PublisherVerdict& verdict)
         std::swprintf(hex, 16, L"0x%08lX", static_cast<unsigned long>(verdict.error));
         return std::wstring(L"the signature does not verify (") + hex + L")";
     }
+    case PublisherVerdict::Kind::UnsignedBytes:
+        return L"unsigned bytes beside its signature";
     case PublisherVerdict::Kind::NoCodeSigningUsage:
         return L"no code-signing usage";
     case PublisherVerdict::Kind::NotPinned:
@@ -153,6 +188,9 @@ PublisherVerdict CheckInstallerPublisher(HANDLE heldFile, const std::wstring& pa
     }
     if (trust.Result() != ERROR_SUCCESS) {
         return Refused(PublisherVerdict::Kind::DoesNotVerify, trust.Result());
+    }
+    if (!HoldsOnlyItsSignature(heldFile)) {
+        return Refused(PublisherVerdict::Kind::UnsignedBytes);
     }
     const PCCERT_CONTEXT signer = trust.SignerCertificate();
     if (signer == nullptr) {

@@ -31,6 +31,7 @@ struct PublisherVerdict {
         Accepted,            // also: no pins, nothing checked
         NotSigned,           // no embedded signature
         DoesNotVerify,       // WinVerifyTrust refused it: error
+        UnsignedBytes,       // its signature's table holds more than the signature (signature_table.h)
         NoCodeSigningUsage,  // the signer's certificate lacks the code-signing EKU
         NotPinned,           // a good signature by a publisher key not pinned: publisher
     };

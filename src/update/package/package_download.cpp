@@ -81,6 +81,13 @@ struct EmptyPartialFolderGoes {
 
 }  // namespace
 
+std::vector<HANDLE> DownloadedPackage::Holds() const
+{
+    std::vector<HANDLE> holds = folder_.Holds();
+    holds.push_back(file_.Handle());
+    return holds;
+}
+
 void DownloadedPackage::LeaveForLater()
 {
     file_.Close();

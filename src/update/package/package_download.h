@@ -24,8 +24,10 @@ public:
     DownloadedPackage(const DownloadedPackage&) = delete;
 
     std::wstring Path() const { return file_.Path(); }
-    // What an installer that outlives its time limit is handed, so both stay held until it exits.
-    std::vector<HANDLE> Holds() const { return {file_.Handle(), folder_.Hold()}; }
+    // The handle that holds it: checks read through it, so what they check is what runs.
+    HANDLE File() const { return file_.Handle(); }
+    // What an installer that outlives its time limit is handed: the package and its folders stay held until it exits.
+    std::vector<HANDLE> Holds() const;
     // The installer may still run: the folder stays recorded for a later run to remove.
     void LeaveForLater();
 

@@ -161,7 +161,11 @@ WinResult<RunFolder> RunFolder::Create(const FolderRecords& records)
 {
     using Result = WinResult<RunFolder>;
     const std::wstring temp = TempFolder();
-    for (int draw = 0; !temp.empty() && draw < kFolderDraws; ++draw) {
+    HeldAncestors above;
+    if (const WinStatus held = temp.empty() ? WinStatus(ERROR_PATH_NOT_FOUND) : above.Hold(temp); !held) {
+        return Result::Failed(held);
+    }
+    for (int draw = 0; draw < kFolderDraws; ++draw) {
         std::uint32_t number = 0;
         if (!RandomBelow(kFolderNumbers, number)) {
             return Result::Failed(WinStatus(ERROR_GEN_FAILURE));
@@ -193,20 +197,28 @@ WinResult<RunFolder> RunFolder::Create(const FolderRecords& records)
             DeletePlain(temp, std::to_wstring(number), true);
             return Result::Failed(WinStatus(error));
         }
-        return Result::Of(RunFolder(path, *id, std::move(hold), records));
+        return Result::Of(RunFolder(path, *id, std::move(hold), std::move(above), records));
     }
-    return Result::Failed(WinStatus(temp.empty() ? ERROR_PATH_NOT_FOUND : ERROR_ALREADY_EXISTS));
+    return Result::Failed(WinStatus(ERROR_ALREADY_EXISTS));
 }
 
-RunFolder::RunFolder(std::wstring path, const FileId& id, HandleOwner hold, const FolderRecords& records)
-    : path_(std::move(path)), id_(id), hold_(std::move(hold)), records_(records)
+RunFolder::RunFolder(std::wstring path, const FileId& id, HandleOwner hold, HeldAncestors above,
+                     const FolderRecords& records)
+    : path_(std::move(path)), id_(id), hold_(std::move(hold)), above_(std::move(above)), records_(records)
 {
 }
 
 RunFolder::RunFolder(RunFolder&& other) noexcept
     : path_(std::exchange(other.path_, std::wstring())), id_(other.id_), hold_(std::move(other.hold_)),
-      records_(other.records_)
+      above_(std::move(other.above_)), records_(other.records_)
 {
+}
+
+std::vector<HANDLE> RunFolder::Holds() const
+{
+    std::vector<HANDLE> holds = above_.Handles();
+    holds.push_back(hold_.Get());
+    return holds;
 }
 
 RunFolder::~RunFolder()

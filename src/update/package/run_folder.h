@@ -1,10 +1,11 @@
 // The folder a run makes for its package, %TEMP%\<0..32767>: held from its
-// creation until its installer is done, so no other program renames, moves or
-// removes it, and recorded in LeftFolders from before its first byte until it
+// creation until its installer is done, with %TEMP% and the folders above it,
+// so no other program renames, moves or removes it, and recorded in LeftFolders from before its first byte until it
 // is gone, so a later run removes what a killed or outlived run left.
 #pragma once
 
 #include "base/handle_owner.h"
+#include "base/held_ancestors.h"
 #include "base/plain_file.h"
 #include "base/win_status.h"
 
@@ -45,17 +46,19 @@ public:
     ~RunFolder();
 
     const std::wstring& Path() const { return path_; }
-    // The handle that holds the folder; it shares no delete access.
-    HANDLE Hold() const { return hold_.Get(); }
+    // The handles that hold the folder and those above it; they share no delete access.
+    std::vector<HANDLE> Holds() const;
     // Lets go without removing it: its installer still runs (and holds it).
     void LeaveForLater();
 
 private:
-    RunFolder(std::wstring path, const FileId& id, HandleOwner hold, const FolderRecords& records);
+    RunFolder(std::wstring path, const FileId& id, HandleOwner hold, HeldAncestors above,
+              const FolderRecords& records);
 
     std::wstring path_;
     FileId id_;
     HandleOwner hold_;
+    HeldAncestors above_;
     FolderRecords records_;
 };
 
