@@ -123,6 +123,19 @@ def bench_upload(work):
     return rows
 
 
+def close_site(server, apps, root):
+    server.stop()
+    for app in apps:
+        app.remove()
+    shutil.rmtree(root, ignore_errors=True)
+
+
+def medians(times, prefix=""):
+    """The median of each measure's runs, named prefix + measure, once every run is printed."""
+    print("  runs: %s" % {name: ["%.3f" % v for v in values] for name, values in times.items()}, flush=True)
+    return {prefix + name: statistics.median(values) for name, values in times.items()}
+
+
 def download_run(app, work, label, full_size=None):
     """One whole update cycle, log on, that must install the 512 MiB patch (or, given full_size, the full
     package of that size); its seconds. A run that does not ends the benchmark with the last entries of its log."""
@@ -193,12 +206,8 @@ def bench_download(work):
             times["resumed"].append(download_run(apps["signed"], work, "cut and resumed"))
             served.append(server.bytes_served)
     finally:
-        server.stop()
-        for app in apps.values():
-            app.remove()
-        shutil.rmtree(root, ignore_errors=True)
-    print("  runs: %s" % {name: ["%.3f" % v for v in values] for name, values in times.items()}, flush=True)
-    row = {name: statistics.median(values) for name, values in times.items()}
+        close_site(server, apps.values(), root)
+    row = medians(times)
     row["size"] = DOWNLOAD_SIZE
     row["served"] = max(served)
     print("download %d MiB: signed %.3f s, unsigned %.3f s, curl %.3f s; at 100 MiB/s signed %.3f s, unsigned %.3f s;"
@@ -270,12 +279,8 @@ def bench_full_package(work):
         server.rate = None
         check = bench_publisher_check(installer)
     finally:
-        server.stop()
-        for app in apps.values():
-            app.remove()
-        shutil.rmtree(root, ignore_errors=True)
-    print("  runs: %s" % {name: ["%.3f" % v for v in values] for name, values in times.items()}, flush=True)
-    row = {"full_" + name: statistics.median(values) for name, values in times.items()}
+        close_site(server, apps.values(), root)
+    row = medians(times, "full_")
     row["full_bytes"] = size
     row["publisher_check"] = check
     print("full package %d bytes: keys %.3f s, keys and pins %.3f s; at 100 MiB/s keys %.3f s, keys and pins %.3f s;"
