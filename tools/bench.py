@@ -1,5 +1,7 @@
 """Benchmarks VelmarUpdate.exe against curl, a trivial Win32 program and a WinINet
-yardstick, side by side in one run on the same loopback servers, and writes docs/benchmarks.md."""
+yardstick, side by side in one run on the same loopback servers, and writes docs/benchmarks.md.
+  bench.py [--quick]   --quick: one run of each, to see that the script works (its figures are no result)"""
+import argparse
 import contextlib
 import datetime
 import io
@@ -29,15 +31,21 @@ LINE_RATE = 100 * MIB  # about a 1 Gbit/s line
 RESUME_RUNS = 3
 NOT_DUE_RUNS = 21
 DUE_RUNS = 11
+CHECK_RUNS = 5
+QUICK = False  # --quick: one run of each
 ERROR_LOG_URL = harness.build_setting("VELMAR_ERROR_LOG_URL", "http://127.0.0.1:18742/index.php?do=adderrorlog")
 UPDATE_BASE_URL = harness.build_setting("VELMAR_UPDATE_BASE_URL", "http://127.0.0.1:18741/update/")
 TRIVIAL = os.path.join(harness.BUILD_DIR, "trivial.exe")
 WININET_YARDSTICK = os.path.join(harness.BUILD_DIR, "wininet_yardstick.exe")
 UNLOGGED_UPDATER = os.path.join(harness.BUILD_DIR, "VelmarUpdate-unlogged.exe")
+UNPINNED_UPDATER = os.path.join(harness.BUILD_DIR, "VelmarUpdate-unpinned.exe")
+PUBLISHER_YARDSTICK = os.path.join(harness.BUILD_DIR, "publisher_yardstick.exe")
+KEYS_DIR = os.path.join(harness.SOURCE_DIR, "tests", "keys")
 LOG_OPTIONS = ["--log-key", harness.TEST_LOG_KEY, "--log-origin", harness.LOG_ORIGIN]
 # Time ratios hold from 64 MiB on; memory is the trivial program's peak plus a headroom.
+# With keys at full speed, the cycle may take the CNG hash of the package alone plus this (seconds).
 TARGETS = {"upload": 1.2, "download": 1.2, "memory_headroom": 16 * MIB, "not_due": 1.15, "signed_line": 1.05,
-           "exe_bytes": MIB, "served": 1.05}
+           "exe_bytes": MIB, "served": 1.05, "over_hash": 0.4}
 
 
 def make_file(path, size_mib):
@@ -115,25 +123,41 @@ def bench_upload(work):
     return rows
 
 
-def download_run(app, work, label):
-    """One whole update cycle, log on, that must install the 512 MiB patch; its seconds. A run that does
-    not ends the benchmark with the last entries of its log."""
+def close_site(server, apps, root):
+    server.stop()
+    for app in apps:
+        app.remove()
+    shutil.rmtree(root, ignore_errors=True)
+
+
+def medians(times, prefix=""):
+    """The median of each measure's runs, named prefix + measure, once every run is printed."""
+    print("  runs: %s" % {name: ["%.3f" % v for v in values] for name, values in times.items()}, flush=True)
+    return {prefix + name: statistics.median(values) for name, values in times.items()}
+
+
+def download_run(app, work, label, full_size=None):
+    """One whole update cycle, log on, that must install the 512 MiB patch (or, given full_size, the full
+    package of that size); its seconds. A run that does not ends the benchmark with the last entries of its log."""
     harness.reg_delete_key()
     shutil.rmtree(app.log_folder(), ignore_errors=True)
     os.sync()  # the last run's writes are not this one's
     record = os.path.join(work, "installer-record.txt")
     temp_before = set(os.listdir(harness.TEMP_DIR))
-    seconds, _, _ = run_wine_measured([app.exe, "--velmarupdate-log", "/v:1.0.0.5"],
+    tail = ["/installpath:C:\\"] if full_size else []
+    seconds, _, _ = run_wine_measured([app.exe, "--velmarupdate-log", "/v:1.0.0.5"] + tail,
                                       env={"VELMAR_FAKE_INSTALLER_RECORD": harness.win_path(record)})
     installed = harness.read_installer_fields(record)
     size = None
     if installed is not None:
         os.unlink(record)
-        size = int(installed.get("archive-size", -1))  # as setup.exe found it: the run folder is gone by now
+        # As the installer found its package (setup.exe its archive, a full installer itself): the run folder is
+        # gone by now.
+        size = int(installed.get("self-size" if full_size else "archive-size", -1))
     for entry in set(os.listdir(harness.TEMP_DIR)) - temp_before:
         path = os.path.join(harness.TEMP_DIR, entry)
         shutil.rmtree(path, ignore_errors=True) if os.path.isdir(path) else os.unlink(path)
-    if size != DOWNLOAD_SIZE * MIB:
+    if size != (full_size or DOWNLOAD_SIZE * MIB):
         log = "".join(text for _, text in app.run_logs())
         raise SystemExit("the %s update cycle did not install the whole package (%s bytes); its log ends:\n%s"
                          % (label, size, log[-1500:]))
@@ -182,12 +206,8 @@ def bench_download(work):
             times["resumed"].append(download_run(apps["signed"], work, "cut and resumed"))
             served.append(server.bytes_served)
     finally:
-        server.stop()
-        for app in apps.values():
-            app.remove()
-        shutil.rmtree(root, ignore_errors=True)
-    print("  runs: %s" % {name: ["%.3f" % v for v in values] for name, values in times.items()}, flush=True)
-    row = {name: statistics.median(values) for name, values in times.items()}
+        close_site(server, apps.values(), root)
+    row = medians(times)
     row["size"] = DOWNLOAD_SIZE
     row["served"] = max(served)
     print("download %d MiB: signed %.3f s, unsigned %.3f s, curl %.3f s; at 100 MiB/s signed %.3f s, unsigned %.3f s;"
@@ -197,13 +217,87 @@ def bench_download(work):
     return row
 
 
+def make_signed_installer(path, size_mib):
+    """The fake installer padded to size_mib MiB and signed as the build signs its fixtures, by the test
+    publisher that the bench build pins (the signature adds a few KiB); its size."""
+    unsigned = path + ".unsigned"
+    shutil.copyfile(os.path.join(harness.BUILD_DIR, "fake_installer.exe"), unsigned)
+    block = os.urandom(MIB)
+    with open(unsigned, "ab") as f:
+        left = size_mib * MIB - f.tell()
+        while left > 0:
+            f.write(block[:min(left, MIB)])
+            left -= MIB
+    subprocess.run(["osslsigncode", "sign", "-certs", os.path.join(KEYS_DIR, "test-publisher.pem"),
+                    "-key", os.path.join(KEYS_DIR, "test-publisher-key.pem"),
+                    "-ac", os.path.join(KEYS_DIR, "test-publisher-ca.pem"), "-h", "sha256", "-in", unsigned,
+                    "-out", path], check=True, stdout=subprocess.DEVNULL)
+    os.unlink(unsigned)
+    return os.path.getsize(path)
+
+
+def bench_publisher_check(installer):
+    """Seconds the installer publisher check (WinVerifyTrust and the pin) takes alone on the full package."""
+    times = []
+    for _ in range(CHECK_RUNS):
+        proc = subprocess.run([harness.WINE_RUN, PUBLISHER_YARDSTICK, harness.win_path(installer)],
+                              capture_output=True, timeout=300)
+        verdict, _, seconds = proc.stdout.decode().strip().rpartition(" ")
+        if verdict != "accepted":
+            raise SystemExit("the publisher check refused the benchmark's installer: %r" % proc.stdout)
+        times.append(float(seconds))
+    return statistics.median(times)
+
+
+def bench_full_package(work):
+    """The whole update cycle that fetches a 512 MiB full package, a signed installer: with keys alone (a build
+    without pins) and with keys and pins (the bench build), at full speed and on a 100 MiB/s line, and the
+    publisher check alone on the same file."""
+    root = os.path.join(work, "full-site")
+    os.makedirs(os.path.join(root, "update"))
+    os.makedirs(os.path.join(root, "full"))
+    origin = "%s://%s" % urllib.parse.urlsplit(UPDATE_BASE_URL)[:2]
+    with open(os.path.join(root, "update", "version.ini"), "w") as f:
+        f.write("[main]\r\nversion=1.0.0.9\r\nminiver=1.0.0.6\r\nnewest=%s/full/VelmarSetup-1.0.0.9.exe\r\n" % origin)
+    installer = os.path.join(root, "full", "VelmarSetup-1.0.0.9.exe")
+    size = make_signed_installer(installer, DOWNLOAD_SIZE)
+    subprocess.run([os.path.join(harness.SOURCE_DIR, "tools", "sign-release"), harness.TEST_SIGNING_KEY, root,
+                    *LOG_OPTIONS], check=True, stdout=subprocess.DEVNULL)
+    server = UpdateServer(root, urllib.parse.urlsplit(UPDATE_BASE_URL).port).start()
+    apps = {"keys": harness.Installation(folder_name="bench-full-keys", updater=UNPINNED_UPDATER),
+            "pins": harness.Installation(folder_name="bench-full-pins")}
+    times = {name: [] for name in ("keys", "pins", "keys_line", "pins_line")}
+    try:
+        for _ in range(DOWNLOAD_RUNS):
+            for name, app in apps.items():
+                times[name].append(download_run(app, work, "full package, " + name, full_size=size))
+        server.rate = LINE_RATE
+        for _ in range(LINE_RUNS):
+            for name, app in apps.items():
+                times[name + "_line"].append(download_run(app, work, "full package, %s (100 MiB/s)" % name,
+                                                          full_size=size))
+        server.rate = None
+        check = bench_publisher_check(installer)
+    finally:
+        close_site(server, apps.values(), root)
+    row = medians(times, "full_")
+    row["full_bytes"] = size
+    row["publisher_check"] = check
+    print("full package %d bytes: keys %.3f s, keys and pins %.3f s; at 100 MiB/s keys %.3f s, keys and pins %.3f s;"
+          " the publisher check alone %.3f s" % (size, row["full_keys"], row["full_pins"], row["full_keys_line"],
+                                                 row["full_pins_line"], check), flush=True)
+    return row
+
+
 def bench_hash_rate():
-    """Seconds the machine's CNG takes to hash the download's size with the updater's own hasher."""
+    """Seconds the machine's CNG takes to hash the download's size with the updater's own hasher: alone, and
+    fed in 64 KiB pieces through the thread that hashes a download."""
     proc = harness.wine([os.path.join(harness.BUILD_DIR, "hash_yardstick.exe"), str(DOWNLOAD_SIZE)], timeout=300)
-    mebibytes, seconds = proc.stdout.decode().split()
-    row = {"hash_seconds": float(seconds)}
-    print("CNG SHA-256 of %s MiB: %.3f s (%.0f MB/s)" % (mebibytes, row["hash_seconds"],
-                                                         int(mebibytes) * MIB / row["hash_seconds"] / 1e6), flush=True)
+    mebibytes, seconds, piped = proc.stdout.decode().split()
+    row = {"hash_seconds": float(seconds), "hash_piped_seconds": float(piped)}
+    print("CNG SHA-256 of %s MiB: %.3f s (%.0f MB/s); through the hash thread %.3f s" % (
+        mebibytes, row["hash_seconds"], int(mebibytes) * MIB / row["hash_seconds"] / 1e6, row["hash_piped_seconds"]),
+        flush=True)
     return row
 
 
@@ -314,13 +408,16 @@ def write_report(path, baseline, uploads, download, not_due, due, exe_bytes):
         "Made by `scripts/bench` on %s, commit %s." % (datetime.date.today().isoformat(), commit or "?"),
         "Machine: %s." % machine_line(),
         "Everything runs on loopback; VelmarUpdate.exe (built with the release limits: `cmake --preset bench`)"
-        " runs under Wine, curl natively. Times are medians of %d runs (the download: %d, on the 100 MiB/s line:"
-        " %d, cut and resumed: %d, the not-due cycle: %d, the due cycle: %d), each program in turn; every update run writes its log."
-        % (RUNS, DOWNLOAD_RUNS, LINE_RUNS, RESUME_RUNS, NOT_DUE_RUNS, DUE_RUNS),
-        "",
-        "| Measure | VelmarUpdate | Reference | Ratio | Target | Result |",
-        "|---|---|---|---|---|---|",
+        " runs under Wine, curl natively. Times are medians of %d runs (a package download: %d, on the 100 MiB/s"
+        " line: %d, cut and resumed: %d, the publisher check alone: %d, the not-due cycle: %d, the due cycle: %d),"
+        " each program in turn; every update run writes its log."
+        % (RUNS, DOWNLOAD_RUNS, LINE_RUNS, RESUME_RUNS, CHECK_RUNS, NOT_DUE_RUNS, DUE_RUNS),
     ]
+    if QUICK:
+        lines[-1] = lines[-1].split(" Times are")[0] + " Times are of one run each."
+        lines += ["", "**A quick run (`scripts/bench --quick`), to show that the script works: its figures are no"
+                      " result.**"]
+    lines += ["", "| Measure | VelmarUpdate | Reference | Ratio | Target | Result |", "|---|---|---|---|---|---|"]
     for row in uploads:
         ratio = row["ours"] / row["curl"]
         judged = row["size"] >= 64
@@ -355,6 +452,29 @@ def write_report(path, baseline, uploads, download, not_due, due, exe_bytes):
                                                                 download["resumed"] / download["signed"]))
     lines.append("| CNG SHA-256 of %d MiB in memory (hash_yardstick.exe) | %.3f s | | | (reported) | — |" % (
         download["size"], download["hash_seconds"]))
+    lines.append("| the same, fed in 64 KiB pieces through the hash's own thread (as a download feeds it) | %.3f s |"
+                 " alone %.3f s | %.2f× | (reported) | — |" % (download["hash_piped_seconds"], download["hash_seconds"],
+                                                              download["hash_piped_seconds"] / download["hash_seconds"]))
+    hash_limit = download["hash_seconds"] + TARGETS["over_hash"]
+    over = "CNG SHA-256 alone %.3f s + %.1f s" % (download["hash_seconds"], TARGETS["over_hash"])
+    for what, seconds in (("%d MiB patch" % download["size"], download["signed"]),
+                          ("full package of %d bytes, a signed installer, keys alone (no pins)" % download["full_bytes"],
+                           download["full_keys"])):
+        lines.append("| package with keys, %s, whole update cycle, loopback at full speed | %.3f s | %s | +%.3f s |"
+                     " ≤ %.3f s | %s |" % (what, seconds, over, seconds - download["hash_seconds"], hash_limit,
+                                           verdict(seconds, hash_limit)))
+    checked = download["full_keys"] + download["publisher_check"]
+    lines.append("| full package, keys and pins (the publisher check too), loopback at full speed | %.3f s |"
+                 " keys alone %.3f s + the check alone %.3f s = %.3f s | %.2f× | (reported) | — |" % (
+                     download["full_pins"], download["full_keys"], download["publisher_check"], checked,
+                     download["full_pins"] / checked))
+    line_alone = download["full_bytes"] / LINE_RATE
+    for name, what in (("keys", "keys alone"), ("pins", "keys and pins")):
+        seconds = download["full_%s_line" % name]
+        lines.append("| full package, %s, on a 100 MiB/s line | %.3f s | the line alone %.3f s | %.2f× |"
+                     " (reported) | — |" % (what, seconds, line_alone, seconds / line_alone))
+    lines.append("| installer publisher check alone (WinVerifyTrust and the pin) on the same full package"
+                 " (publisher_yardstick.exe) | %.3f s | | | (reported) | — |" % download["publisher_check"])
     ratio = not_due["ours"] / not_due["wininet"]
     lines.append("| not-due update cycle | %.1f ms | WinINet yardstick %.1f ms | %.2f× | ≤ %.2f× | %s |" % (
         not_due["ours"] * 1000, not_due["wininet"] * 1000, ratio, TARGETS["not_due"],
@@ -384,6 +504,12 @@ def write_report(path, baseline, uploads, download, not_due, due, exe_bytes):
 
 
 def main():
+    global QUICK, RUNS, DOWNLOAD_RUNS, LINE_RUNS, RESUME_RUNS, NOT_DUE_RUNS, DUE_RUNS, CHECK_RUNS
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--quick", action="store_true", help="one run of each: to see that the script works")
+    if parser.parse_args().quick:
+        QUICK = True
+        RUNS = DOWNLOAD_RUNS = LINE_RUNS = RESUME_RUNS = NOT_DUE_RUNS = DUE_RUNS = CHECK_RUNS = 1
     subprocess.run([harness.WINE_RUN, "--init"], check=True)
     work = os.path.join(harness.DRIVE_C, "velmar-bench")
     shutil.rmtree(work, ignore_errors=True)
@@ -392,6 +518,7 @@ def main():
         baseline = bench_memory_baseline()
         uploads = bench_upload(work)
         download = bench_download(work)
+        download.update(bench_full_package(work))
         download.update(bench_hash_rate())
         not_due = bench_not_due()
         due = bench_due_cycle(work)

@@ -28,6 +28,7 @@ der = tlog.p256_public_der(KEY, private=True)
 note = tlog.sign_checkpoint(KEY, der, ORIGIN, 300, bytes.fromhex(roots[300][1])).note
 rows = ['{%d, %s, "%s"}' % (size, row[0], "".join(row[1:])) for size in (1, 255, 256, 257)
         for row in oracle("inclusion", str(size))]
+os.makedirs(os.path.dirname(out), exist_ok=True)  # a clean build tree has no such folder yet
 with open(out, "w") as f:
     f.write("// Written by tests/unit/tlog_vectors.py; do not edit.\n")
     f.write("const char* const kOracleRoots[] = {%s};\n" % ",\n".join('"%s"' % row[1] for row in roots))

@@ -7,6 +7,20 @@
 #include <algorithm>
 #include <vector>
 
+namespace {
+
+// How long a write, or the check at the end, waits for the hash to take bytes:
+// far more than hashing the pipe's few MiB takes on any machine.
+constexpr std::uint32_t kHashWaitMs = 10000;
+
+// A fresh hash for a bound package; none without a binding.
+std::unique_ptr<Sha256Pipe> NewHash(bool bound)
+{
+    return bound ? std::make_unique<Sha256Pipe>(kHashWaitMs) : nullptr;
+}
+
+}  // namespace
+
 PackageStore::PackageStore(PartialDownload partial, const std::wstring& url,
                            const std::optional<PackageBinding>& binding, const std::wstring& directFolder,
                            const std::wstring& fileName)
@@ -76,7 +90,7 @@ void PackageStore::Restart()
         }
     }
     written_ = 0;
-    hash_ = std::make_unique<Sha256>();
+    hash_ = NewHash(binding_.has_value());
 }
 
 SinkStep PackageStore::Begin(const ResponseHead& head)
@@ -125,8 +139,9 @@ SinkStep PackageStore::Write(const char* data, DWORD size)
         return SinkStep(TransferEnd::LocalWriteFailed, appended.Error());
     }
     written_ += size;
-    if (binding_) {
-        hash_->Update(data, size);
+    // A hash that cannot take the bytes ends the download: unhashed, they are never kept as checked.
+    if (hash_ && !hash_->Update(data, size)) {
+        return SinkStep(TransferEnd::LocalWriteFailed, hash_->Error());
     }
     return TransferEnd::Complete;
 }
@@ -198,8 +213,8 @@ WinResult<HeldFile> PackageStore::Finish(const std::wstring& folder, const std::
 
 bool PackageStore::HashKept(std::uint64_t bytes)
 {
-    hash_ = std::make_unique<Sha256>();
-    if (!binding_) {
+    hash_ = NewHash(binding_.has_value());
+    if (!hash_) {
         return true;
     }
     std::vector<char> piece(1024 * 1024);

@@ -1,12 +1,14 @@
 // The bytes of one package as they arrive, across the tries of a run and across
-// runs: written into a held file and, when the package is bound, hashed on the
-// way, so bytes that arrive are never read a second time (only bytes kept from
-// an earlier run are, once). Its lock is its own: a transfer given up while it
-// writes is never waited for, only the next use of the store waits.
+// runs: written into a held file and, when the package is bound, hashed on a
+// thread of its own as they are written, so the hash keeps pace beside the
+// transfer and bytes that arrive are never read a second time (only bytes kept
+// from an earlier run are, once). Its lock is its own: a transfer given up
+// while it writes is never waited for, only the next use of the store waits
+// (a write waits for the hash a bounded time).
 #pragma once
 
 #include "base/held_file.h"
-#include "base/sha256.h"
+#include "base/piece_pipe.h"
 #include "net/http_exchange.h"
 #include "update/manifest/manifest_value.h"
 #include "update/package/partial_download.h"
@@ -72,8 +74,8 @@ private:
     PartialDownload partial_;  // a copy: a given-up transfer may outlive the caller's frame
     std::optional<PackageBinding> binding_;
     PartialState state_;
-    std::uint64_t written_ = 0;  // bytes in the file, all of them hashed
-    std::unique_ptr<Sha256> hash_;
+    std::uint64_t written_ = 0;  // bytes in the file, all of them fed to the hash
+    std::unique_ptr<Sha256Pipe> hash_;  // bound packages only
     HeldFile file_;
     WinStatus fileStatus_;  // why file_ could not be had, when it is not valid
 };
