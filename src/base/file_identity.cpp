@@ -2,6 +2,24 @@
 
 #include "base/handle_owner.h"
 
+namespace {
+
+FileId IdOf(const BY_HANDLE_FILE_INFORMATION& info)
+{
+    return FileId{info.dwVolumeSerialNumber, (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+}
+
+}  // namespace
+
+std::optional<FileId> FileIdOf(HANDLE opened)
+{
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!::GetFileInformationByHandle(opened, &info)) {
+        return std::nullopt;
+    }
+    return IdOf(info);
+}
+
 std::optional<FileIdentity> IdentifyFile(const std::wstring& path)
 {
     const HandleOwner file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -14,7 +32,6 @@ std::optional<FileIdentity> IdentifyFile(const std::wstring& path)
     FileIdentity identity;
     identity.size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
     identity.lastWrite = (std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) | info.ftLastWriteTime.dwLowDateTime;
-    identity.volume = info.dwVolumeSerialNumber;
-    identity.index = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+    identity.id = IdOf(info);
     return identity;
 }

@@ -8,11 +8,18 @@
 #include <optional>
 #include <string>
 
+// What tells one file or folder from another, whatever stands at its path later.
+struct FileId {
+    DWORD volume = 0;         // the volume serial number
+    std::uint64_t index = 0;  // the file index on that volume
+    bool operator==(const FileId& other) const { return volume == other.volume && index == other.index; }
+};
+std::optional<FileId> FileIdOf(HANDLE opened);
+
 struct FileIdentity {
     std::uint64_t size = 0;
     std::uint64_t lastWrite = 0;  // FILETIME: 100-ns intervals since 1601, UTC
-    DWORD volume = 0;             // the volume serial number
-    std::uint64_t index = 0;      // the file index on that volume
+    FileId id;
 };
 
 // From a handle opened for reading that shares reading, writing and deletion,

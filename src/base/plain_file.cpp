@@ -50,15 +50,6 @@ std::wstring JoinedPath(const std::wstring& folder, const std::wstring& name)
     return folder + (!folder.empty() && folder.back() == L'\\' ? L"" : L"\\") + name;
 }
 
-std::optional<FileId> FileIdOf(HANDLE opened)
-{
-    BY_HANDLE_FILE_INFORMATION info = {};
-    if (!::GetFileInformationByHandle(opened, &info)) {
-        return std::nullopt;
-    }
-    return FileId{info.dwVolumeSerialNumber, (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
-}
-
 std::wstring FinalPathOf(HANDLE file)
 {
     std::vector<wchar_t> name(MAX_PATH);

@@ -5,6 +5,7 @@
 // opened handle really is, not what the path's attributes say.
 #pragma once
 
+#include "base/file_identity.h"
 #include "base/handle_owner.h"
 #include "base/win_status.h"
 
@@ -23,14 +24,6 @@ bool IsPlainFileName(const std::wstring& fileName);
 
 // folder + name, with one backslash between them.
 std::wstring JoinedPath(const std::wstring& folder, const std::wstring& name);
-
-// What tells one file or folder from another, whatever stands at its path later.
-struct FileId {
-    DWORD volume = 0;         // the volume serial number
-    std::uint64_t index = 0;  // the file index on that volume
-    bool operator==(const FileId& other) const { return volume == other.volume && index == other.index; }
-};
-std::optional<FileId> FileIdOf(HANDLE opened);
 
 // Where an open file or folder really is, links resolved; empty when the system cannot say.
 std::wstring FinalPathOf(HANDLE file);

@@ -153,6 +153,9 @@ DWORD WriteQword(HKEY root, const wchar_t* path, const wchar_t* name, std::uint6
 
 DWORD WriteTextList(HKEY root, const wchar_t* path, const wchar_t* name, const std::vector<std::wstring>& texts)
 {
+    if (texts.empty()) {
+        return DeleteRegistryValue(root, path, name);
+    }
     std::wstring list;
     for (const std::wstring& text : texts) {
         list += text;

@@ -63,6 +63,9 @@ private:
     RegistryHandle key_;
 };
 
+// Far more than any list of this program holds; a longer one is not ours.
+constexpr std::size_t kMaxTextListBytes = 64 * 1024;
+
 // One value of a key opened for it alone; nullopt when the key or the value is absent or unreadable.
 std::optional<RegistryValue> ReadRegistryValue(HKEY root, const wchar_t* path, const wchar_t* name,
                                                std::size_t maxBytes);
@@ -70,6 +73,7 @@ std::optional<RegistryValue> ReadRegistryValue(HKEY root, const wchar_t* path, c
 // Writes one value, creating the key when missing: ERROR_SUCCESS or the Windows error.
 DWORD WriteDword(HKEY root, const wchar_t* path, const wchar_t* name, std::uint32_t value);
 DWORD WriteQword(HKEY root, const wchar_t* path, const wchar_t* name, std::uint64_t value);
+// An empty list is no value: it is deleted.
 DWORD WriteTextList(HKEY root, const wchar_t* path, const wchar_t* name, const std::vector<std::wstring>& texts);
 DWORD WriteBytes(HKEY root, const wchar_t* path, const wchar_t* name, const void* data, std::size_t size);
 // ERROR_SUCCESS also when the value, or its key, is not there.

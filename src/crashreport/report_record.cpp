@@ -25,12 +25,18 @@ std::vector<std::int64_t> StartsFrom(const std::optional<RegistryValue>& value, 
     return starts;
 }
 
-std::vector<std::wstring> DumpsFrom(const std::optional<RegistryValue>& value)
+// The newest kDumpsKept: the record never grows.
+void TrimToKept(std::vector<std::wstring>& dumps)
 {
-    std::vector<std::wstring> dumps = TextListOf(value).value_or(std::vector<std::wstring>());
     if (dumps.size() > kDumpsKept) {
         dumps.erase(dumps.begin(), dumps.end() - kDumpsKept);
     }
+}
+
+std::vector<std::wstring> DumpsFrom(const std::optional<RegistryValue>& value)
+{
+    std::vector<std::wstring> dumps = TextListOf(value).value_or(std::vector<std::wstring>());
+    TrimToKept(dumps);
     return dumps;
 }
 
@@ -48,9 +54,7 @@ void Keep(std::vector<std::wstring>& dumps, const std::wstring& entry)
     if (!Listed(dumps, entry)) {
         dumps.push_back(entry);
     }
-    if (dumps.size() > kDumpsKept) {
-        dumps.erase(dumps.begin(), dumps.end() - kDumpsKept);
-    }
+    TrimToKept(dumps);
 }
 
 }  // namespace
@@ -58,7 +62,7 @@ void Keep(std::vector<std::wstring>& dumps, const std::wstring& entry)
 std::wstring DumpEntry(const OfferedDump& dump)
 {
     return dump.path + L"|" + std::to_wstring(dump.file.size) + L"|" + std::to_wstring(dump.file.lastWrite) + L"|" +
-           std::to_wstring(dump.file.volume) + L":" + std::to_wstring(dump.file.index);
+           std::to_wstring(dump.file.id.volume) + L":" + std::to_wstring(dump.file.id.index);
 }
 
 ReportRecord ReadRecord(const RecordValues& values, std::int64_t now)

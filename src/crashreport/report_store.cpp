@@ -12,8 +12,6 @@ constexpr wchar_t kStartsValue[] = L"CrashReportStarts";
 constexpr wchar_t kWaitValue[] = L"CrashReportWaitUntil";
 constexpr wchar_t kSentValue[] = L"CrashReportsSent";
 constexpr wchar_t kRefusedValue[] = L"CrashReportsRefused";
-// Far more than the record ever holds; a longer list is not ours and counts as empty.
-constexpr std::size_t kMaxListBytes = 64 * 1024;
 
 std::vector<std::wstring> StartTexts(const std::vector<std::int64_t>& starts)
 {
@@ -26,8 +24,7 @@ std::vector<std::wstring> StartTexts(const std::vector<std::int64_t>& starts)
 
 DWORD SaveList(const wchar_t* name, const std::vector<std::wstring>& texts)
 {
-    return texts.empty() ? DeleteRegistryValue(HKEY_CURRENT_USER, kVelmarUserKey, name)
-                         : WriteTextList(HKEY_CURRENT_USER, kVelmarUserKey, name, texts);
+    return WriteTextList(HKEY_CURRENT_USER, kVelmarUserKey, name, texts);
 }
 
 }  // namespace
@@ -53,10 +50,10 @@ ReportRecord LoadRecord(std::int64_t now)
     RegistryKey key;
     RecordValues values;
     if (key.Open(HKEY_CURRENT_USER, kVelmarUserKey) == ERROR_SUCCESS) {
-        values.starts = key.Read(kStartsValue, kMaxListBytes);
+        values.starts = key.Read(kStartsValue, kMaxTextListBytes);
         values.waitUntil = key.Read(kWaitValue, sizeof(std::uint64_t));
-        values.sent = key.Read(kSentValue, kMaxListBytes);
-        values.refused = key.Read(kRefusedValue, kMaxListBytes);
+        values.sent = key.Read(kSentValue, kMaxTextListBytes);
+        values.refused = key.Read(kRefusedValue, kMaxTextListBytes);
     }
     return ReadRecord(values, now);
 }

@@ -7,21 +7,17 @@ namespace {
 
 constexpr wchar_t kLeftFoldersValue[] = L"LeftFolders";
 constexpr wchar_t kInstallIdValue[] = L"InstallId";
-// Far more than a few folder paths; a longer list is not ours.
-constexpr std::size_t kMaxListBytes = 64 * 1024;
 
 std::optional<std::vector<std::wstring>> ReadLeftFolders()
 {
     const std::optional<RegistryValue> value =
-        ReadRegistryValue(HKEY_CURRENT_USER, kVelmarUserKey, kLeftFoldersValue, kMaxListBytes);
+        ReadRegistryValue(HKEY_CURRENT_USER, kVelmarUserKey, kLeftFoldersValue, kMaxTextListBytes);
     return value ? TextListOf(value) : std::vector<std::wstring>();  // absent: none left
 }
 
 DWORD SaveLeftFolders(const std::vector<std::wstring>& folders)
 {
-    // None left: the value goes.
-    return folders.empty() ? DeleteRegistryValue(HKEY_CURRENT_USER, kVelmarUserKey, kLeftFoldersValue)
-                           : WriteTextList(HKEY_CURRENT_USER, kVelmarUserKey, kLeftFoldersValue, folders);
+    return WriteTextList(HKEY_CURRENT_USER, kVelmarUserKey, kLeftFoldersValue, folders);  // none left: the value goes
 }
 
 }  // namespace

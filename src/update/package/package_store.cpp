@@ -111,7 +111,9 @@ SinkStep PackageStore::Begin(const ResponseHead& head)
     if (head.status != 200) {
         return TransferEnd::RangeMismatch;  // the caller asks again from zero
     }
-    Restart();
+    if (written_ > 0) {
+        Restart();  // nothing written yet: the file, the state and the hash are fresh already
+    }
     if (!file_.Valid()) {
         return SinkStep(TransferEnd::LocalWriteFailed, fileStatus_.Error());
     }

@@ -274,5 +274,7 @@ void RemoveLeftRunFolders(const FolderRecords& records)
             LogSkipped(path, why);
         }
     }
-    records.save(still);
+    if (still.size() != left.size()) {
+        records.save(still);
+    }
 }
